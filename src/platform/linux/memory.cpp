@@ -1,0 +1,83 @@
+// Memory services on Linux: MAP_HUGETLB large pages, posix_memalign blocks,
+// MemAvailable.
+#include "platform/memory.hpp"
+
+#include "platform/linux/file.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace velto {
+
+namespace {
+
+// munmap needs the mapping's length; remember it so that release needs only the
+// pointer, as on Windows.
+std::mutex g_mappings_lock;
+std::map<void*, std::size_t>& mappings() {
+  static std::map<void*, std::size_t> map;
+  return map;
+}
+
+} // namespace
+
+std::size_t init_large_pages() {
+  // Linux needs no privilege for huge pages; the size is the system default.
+  static const std::size_t page_size = static_cast<std::size_t>(
+      parse_meminfo_bytes(linux_os::read_text_file("/proc/meminfo"), "Hugepagesize"));
+  return page_size;
+}
+
+void* alloc_large_pages(std::size_t size) {
+  const std::size_t rounded = round_up_to_page(size, init_large_pages());
+  if (rounded == 0) {
+    return nullptr;
+  }
+  void* block = mmap(nullptr, rounded, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_HUGETLB, -1, 0);
+  if (block == MAP_FAILED) {
+    return nullptr;
+  }
+  std::lock_guard lock(g_mappings_lock);
+  mappings()[block] = rounded;
+  return block;
+}
+
+void free_large_pages(void* block) {
+  init_large_pages();
+  if (block == nullptr) {
+    return;
+  }
+  std::size_t length = 0;
+  {
+    std::lock_guard lock(g_mappings_lock);
+    auto it = mappings().find(block);
+    if (it == mappings().end()) {
+      return;
+    }
+    length = it->second;
+    mappings().erase(it);
+  }
+  munmap(block, length);
+}
+
+void* alloc_aligned(std::size_t size) {
+  void* block = nullptr;
+  if (posix_memalign(&block, 64, size) != 0) {
+    return nullptr;
+  }
+  return block;
+}
+
+void free_aligned(void* block) {
+  std::free(block);
+}
+
+std::uint64_t available_physical_memory() {
+  return parse_meminfo_bytes(linux_os::read_text_file("/proc/meminfo"), "MemAvailable");
+}
+
+} // namespace velto

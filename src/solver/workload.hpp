@@ -1,0 +1,71 @@
+// The workload interface through which a worker drives its solver, and the factory.
+#pragma once
+
+#include "solver/field.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velto {
+
+/// Empty for success; otherwise the complete message the worker prints.
+using StatusMessage = std::optional<std::string>;
+
+/// What one worker computes on. Calling contract: allocate once; initialize
+/// once after a successful allocate; then before_step(s), step(), after_step(s)
+/// for s = 0, 1, …; validate(S) once if the loop ended without an error.
+class Workload {
+public:
+  explicit Workload(std::uint32_t thread_index) : thread_index_(thread_index) {}
+  Workload(const Workload&) = delete;
+  Workload& operator=(const Workload&) = delete;
+  virtual ~Workload() = default;
+
+  virtual StatusMessage allocate(const FieldConfig& config) = 0;
+  virtual StatusMessage initialize() = 0;
+  virtual StatusMessage before_step(std::uint64_t step_index) = 0;
+  virtual StatusMessage step() = 0;
+  virtual StatusMessage after_step(std::uint64_t step_index) = 0;
+  virtual StatusMessage validate(std::uint64_t completed_steps) = 0;
+  /// Grid-point updates credited per step: 2·N³.
+  virtual std::uint64_t updates_per_step() const = 0;
+
+  std::uint32_t thread_index() const { return thread_index_; }
+
+private:
+  std::uint32_t thread_index_;
+};
+
+/// The solver shared by both workloads: owns the fields, allocates them and
+/// advances them by one H and one E half-step.
+class FieldSolver : public Workload {
+public:
+  explicit FieldSolver(std::uint32_t thread_index,
+                       FieldAllocator& allocator = default_field_allocator())
+      : Workload(thread_index), allocator_(&allocator) {}
+  ~FieldSolver() override;
+
+  StatusMessage allocate(const FieldConfig& config) override;
+  StatusMessage step() override;
+  std::uint64_t updates_per_step() const override;
+
+  FieldState& state() { return state_; }
+  const FieldState& state() const { return state_; }
+  bool allocated() const { return allocated_; }
+
+protected:
+  FieldState state_;
+  bool allocated_ = false;
+
+private:
+  FieldAllocator* allocator_;
+};
+
+/// "standing_wave" or "soft_gaussian" (exact, case-sensitive) make their
+/// workload; anything else makes nothing.
+std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index);
+
+} // namespace velto
