@@ -1,0 +1,64 @@
+// The automatic thread count and the plans that say on which logical processor
+// each worker runs.
+#pragma once
+
+#include "platform/topology.hpp"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace velto {
+
+/// Entry k is the processor of worker k; may be shorter or longer than the
+/// thread count (threads beyond its end stay unpinned).
+using PlacementPlan = std::vector<LogicalProcessor>;
+
+struct ThreadPlan {
+  std::uint32_t thread_count = 1;
+  PlacementPlan plan;
+};
+
+/// Cores of one LLC of one node and of one performance level, in core order.
+using CoreGroup = std::vector<const Core*>;
+
+struct CoreGroups {
+  std::vector<CoreGroup> groups;  ///< by LLC position first, node second
+  std::uint32_t max_logicals = 0; ///< most logical processors of any core in them
+};
+
+/// List j holds the SMT-index-j processors.
+using SmtLists = std::vector<std::vector<const LogicalProcessor*>>;
+
+/// Cores summed over every LLC of every node; `system_logicals` when there is no node.
+std::uint32_t core_count(const Topology& topology, std::uint32_t system_logicals);
+/// As above with the system's own logical-processor count.
+std::uint32_t core_count(const Topology& topology);
+
+/// The core count, limited by how many threads' fields fit `available_memory`
+/// (no limit when that is 0 or below one thread's need); at least 1.
+std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size,
+                                std::uint64_t available_memory, std::uint32_t system_logicals);
+/// As above with the system's free physical memory and logical-processor count.
+std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size);
+
+/// The groups of performance level `level`; cores without processors are skipped.
+CoreGroups collect_core_groups(const Topology& topology, std::uint32_t level);
+
+/// Appends processor j of every core to list j, core rank by core rank across
+/// the groups; processors beyond the number of lists are left out.
+void distribute_logicals(SmtLists& lists, const std::vector<CoreGroup>& groups);
+
+/// SMT index first, then performance level, core rank and group. Empty without nodes.
+PlacementPlan make_numa_plan(const Topology& topology);
+
+/// Performance level first, then SMT index, core rank and group. Empty without nodes.
+PlacementPlan make_phte_plan(const Topology& topology);
+
+/// "numa" and "phte" give their plan; any other name the empty plan.
+PlacementPlan make_placement_plan(std::string_view threading, const Topology& topology);
+
+/// Pins the calling thread to its plan entry; without an entry it stays as it was.
+void apply_placement(const ThreadPlan& thread_plan, std::uint32_t thread_index);
+
+} // namespace velto

@@ -1,0 +1,121 @@
+// The result table, the verdict and the score line.
+#include "bench/report.hpp"
+
+#include "platform/cpu.hpp"
+#include "platform/output.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace velto {
+
+namespace {
+
+// The timers of one thread may disagree by up to 31 whole milliseconds.
+constexpr std::uint64_t timer_tolerance_ms = 32;
+
+std::uint64_t absolute_difference(std::int64_t a, std::int64_t b) {
+  // In unsigned arithmetic so that readings far apart cannot overflow.
+  const auto ua = static_cast<std::uint64_t>(a);
+  const auto ub = static_cast<std::uint64_t>(b);
+  return a >= b ? ua - ub : ub - ua;
+}
+
+} // namespace
+
+void print_table_row(std::ostream& out, const TableRow& cells, const TableWidths& widths) {
+  std::string line;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) {
+      line += "  ";
+    }
+    line += fmt::format("{:>{}}", cells[i], widths[i]);
+  }
+  write_line(out, line);
+}
+
+void print_invalid_banner(std::ostream& err) {
+  write_line(err, "==================");
+  write_line(err, "  invalid result ");
+  write_line(err, "==================");
+}
+
+void print_warning_banner(std::ostream& err) {
+  write_line(err, "===========");
+  write_line(err, "  warning  ");
+  write_line(err, "===========");
+}
+
+std::string format_score(double score) {
+  if (score > 100.0) {
+    return fmt::format("{:.2f} MGups", score);
+  }
+  return fmt::format("{:.4g} MGups", score);
+}
+
+ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
+                         std::ostream& err) {
+  if (result.stop_raised) {
+    print_invalid_banner(err);
+    return {};
+  }
+  if (result.results.size() < result.expected_threads) {
+    print_invalid_banner(err);
+    write_line(err, "not all threads produced a result");
+    return {};
+  }
+
+  double score = 0.0;
+  std::vector<TableRow> rows;
+  rows.reserve(result.results.size());
+  for (const ThreadResult& r : result.results) {
+    const double millions = static_cast<double>(r.updates) / 1000000.0;
+    const double seconds = static_cast<double>(r.fast_us) / 1000000.0;
+    const double rate = millions / seconds;
+    rows.push_back({fmt::format("{}", r.thread_index), fmt::format("{}", r.updates),
+                    fmt::format("{:.2f}s", seconds), fmt::format("{:.2f}", rate),
+                    fmt::format("{}", r.iterations)});
+    score += rate;
+  }
+
+  const TableRow header = {"thread", "grid updates", "time", "MGups", "iterations"};
+  TableWidths widths{};
+  for (std::size_t i = 0; i < header.size(); ++i) {
+    widths[i] = header[i].size();
+    for (const TableRow& row : rows) {
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  }
+  print_table_row(out, header, widths);
+  for (const TableRow& row : rows) {
+    print_table_row(out, row, widths);
+  }
+
+  for (const ThreadResult& r : result.results) {
+    const std::int64_t fast_ms = r.fast_us / 1000;
+    if (absolute_difference(fast_ms, r.coarse_ms) >= timer_tolerance_ms) {
+      print_invalid_banner(err);
+      write_line(err, "disagreement between timers for total work is larger than tolerance");
+      write_line(err,
+                 fmt::format("fast timer = {}ms    coarse timer = {}ms", fast_ms, r.coarse_ms));
+      return {score, false};
+    }
+  }
+
+  write_line(out, "===============");
+  write_line(out, "  valid result ");
+  write_line(out, "===============");
+  write_line(out, fmt::format("velto v{} {}", velto_version, result.workload_name));
+  write_line(out, brand);
+  write_line(out, "final score: " + format_score(score));
+  return {score, true};
+}
+
+ScoreReport print_report(const RunResult& result, std::ostream& out, std::ostream& err) {
+  return print_report(result, cpu_brand_string(), out, err);
+}
+
+} // namespace velto
