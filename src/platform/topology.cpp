@@ -1,0 +1,134 @@
+// The processor topology tree and its printout: only code that is the same on
+// every OS. The OS folders turn the system's report into records for it.
+#include "platform/topology.hpp"
+
+#include "platform/topology_records.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace velto {
+namespace {
+
+using ProcessorKey = std::pair<std::uint16_t, std::uint32_t>; // (group, bit)
+
+// Calls visit(group, bit) for every set bit of every affinity, in order.
+template <class Visit>
+void for_each_processor(const std::vector<GroupAffinity>& affinities, std::uint32_t mask_width,
+                        Visit visit) {
+  const std::uint32_t width = std::min<std::uint32_t>(mask_width, 64);
+  for (const GroupAffinity& affinity : affinities) {
+    for (std::uint32_t bit = 0; bit < width; ++bit) {
+      if ((affinity.mask >> bit) & 1u) {
+        visit(affinity.group, bit);
+      }
+    }
+  }
+}
+
+std::uint32_t lookup(const std::map<ProcessorKey, std::uint32_t>& table, ProcessorKey key) {
+  const auto found = table.find(key);
+  return found == table.end() ? 0 : found->second;
+}
+
+} // namespace
+
+Topology build_topology(const TopologyRecords& records) {
+  std::map<ProcessorKey, std::uint32_t> node_of;
+  std::map<ProcessorKey, std::uint32_t> llc_of;
+  std::uint32_t llc_ordinal = 0;
+  for (const TopologyRecord& record : records.records) {
+    if (record.kind == RecordKind::numa_node) {
+      for_each_processor(record.affinities, records.mask_width,
+                         [&](std::uint16_t group, std::uint32_t bit) {
+                           node_of[{group, bit}] = record.node_number;
+                         });
+    } else if (record.kind == RecordKind::l3_cache) {
+      for_each_processor(record.affinities, records.mask_width,
+                         [&](std::uint16_t group, std::uint32_t bit) {
+                           llc_of[{group, bit}] = llc_ordinal;
+                         });
+      ++llc_ordinal;
+    }
+  }
+
+  // node -> cache ordinal -> cores in ascending core ordinal; a core's
+  // perf_level holds its efficiency class until the levels are ranked.
+  std::map<std::uint32_t, std::map<std::uint32_t, std::vector<Core>>> filed;
+  std::set<std::uint8_t> classes;
+  std::uint32_t core_ordinal = 0;
+  for (const TopologyRecord& record : records.records) {
+    if (record.kind != RecordKind::core) {
+      continue;
+    }
+    classes.insert(record.efficiency_class);
+    Core core;
+    core.id = core_ordinal++;
+    core.perf_level = record.efficiency_class;
+    std::uint32_t node = 0;
+    for_each_processor(record.affinities, records.mask_width,
+                       [&](std::uint16_t group, std::uint32_t bit) {
+                         node = lookup(node_of, {group, bit});
+                         core.logicals.push_back({static_cast<std::uint32_t>(core.logicals.size()),
+                                                  core.id, bit, group});
+                       });
+    const std::uint32_t llc =
+        core.logicals.empty()
+            ? 0
+            : lookup(llc_of, {core.logicals.front().group, core.logicals.front().os});
+    filed[node][llc].push_back(std::move(core));
+  }
+
+  // The highest efficiency class is the fastest and gets level 0.
+  std::map<std::uint32_t, std::uint32_t> level_of_class;
+  for (auto it = classes.rbegin(); it != classes.rend(); ++it) {
+    level_of_class.emplace(*it, static_cast<std::uint32_t>(level_of_class.size()));
+  }
+
+  Topology topology;
+  topology.perf_level_count = static_cast<std::uint32_t>(classes.size());
+  for (auto& [node_id, llcs] : filed) {
+    NumaNode& node = topology.nodes.emplace_back();
+    node.id = node_id;
+    for (auto& [llc_id, cores] : llcs) {
+      Llc& llc = node.llcs.emplace_back();
+      llc.id = llc_id;
+      for (Core& core : cores) {
+        core.perf_level = level_of_class[core.perf_level];
+      }
+      llc.cores = std::move(cores);
+    }
+  }
+  return topology;
+}
+
+const Topology& get_topology(TopologyCache& cache) {
+  if (!cache) {
+    cache.emplace(detect_topology());
+  }
+  return *cache;
+}
+
+void print_topology(const Topology& topology, std::ostream& out) {
+  // fmt rather than operator<<, so the stream's locale and flags cannot change
+  // the numbers.
+  out << fmt::format("perf_level_count={}\n", topology.perf_level_count);
+  for (const NumaNode& node : topology.nodes) {
+    out << fmt::format("numa node id={}\n", node.id);
+    for (const Llc& llc : node.llcs) {
+      out << fmt::format("|--llc id={}\n", llc.id);
+      for (const Core& core : llc.cores) {
+        out << fmt::format("|  |--core id={} perf_level={}\n", core.id, core.perf_level);
+        for (const LogicalProcessor& logical : core.logicals) {
+          out << fmt::format("|  |  |--logical idx={} os={}\n", logical.idx, logical.os);
+        }
+      }
+    }
+  }
+}
+
+} // namespace velto
