@@ -7,6 +7,10 @@
 
 namespace velto {
 
+/// True when E and H have the same edge and each holds edge³ nodes: the shape
+/// every function below indexes. False for an unallocated or failed state.
+bool fields_ready(const FieldState& state);
+
 /// H half-step over positions 1..N-1 on each axis; false (nothing written) for N = 0.
 bool update_h(FieldState& state);
 

@@ -1,0 +1,63 @@
+// The solver both workloads share, and the factory that names them.
+#include "solver/workload.hpp"
+
+#include "solver/kernels.hpp"
+#include "solver/soft_gaussian.hpp"
+#include "solver/standing_wave.hpp"
+
+#include <new>
+#include <string>
+#include <utility>
+
+namespace velto {
+
+FieldSolver::~FieldSolver() {
+  if (allocated_) {
+    state_.h.nodes.release();
+    state_.e.nodes.release();
+  }
+}
+
+StatusMessage FieldSolver::allocate(const FieldConfig& config) {
+  FieldState fresh(config, *allocator_);
+  if (allocated_) {
+    state_.h.nodes.release();
+    state_.e.nodes.release();
+    allocated_ = false;
+  }
+  state_ = std::move(fresh);
+  allocated_ = true;
+  if (state_.e.nodes.empty() || state_.h.nodes.empty()) {
+    return std::string("field allocation failed");
+  }
+  return std::nullopt;
+}
+
+StatusMessage FieldSolver::step() {
+  if (!update_h(state_)) {
+    return "solver H step error in thread " + std::to_string(thread_index());
+  }
+  if (!update_e(state_)) {
+    return "solver E step error in thread " + std::to_string(thread_index());
+  }
+  return std::nullopt;
+}
+
+std::uint64_t FieldSolver::updates_per_step() const {
+  const std::uint64_t ne = state_.e.edge - 2;
+  const std::uint64_t nh = state_.h.edge - 2;
+  return ne * ne * ne + nh * nh * nh;
+}
+
+std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index) {
+  // nothrow: a failed allocation makes nothing rather than throwing past the worker.
+  if (name == "standing_wave") {
+    return std::unique_ptr<Workload>(new (std::nothrow) StandingWave(thread_index));
+  }
+  if (name == "soft_gaussian") {
+    return std::unique_ptr<Workload>(new (std::nothrow) SoftGaussian(thread_index));
+  }
+  return nullptr;
+}
+
+} // namespace velto
