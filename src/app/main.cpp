@@ -1,7 +1,16 @@
 // The program entry: hands the arguments to the driver and returns its status.
-#include <cstdio>
+#include "app/driver.hpp"
 
-int main() {
-  std::fputs("velto: the command line is not part of this build yet\n", stderr);
-  return 1;
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  if (argv != nullptr) {
+    for (int i = 0; i < argc; ++i) {
+      arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+  }
+  return velto::velto_main(arguments, std::cin, std::cout, std::cerr);
 }

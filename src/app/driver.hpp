@@ -1,0 +1,55 @@
+// The main flow: parse, validate, then exactly one action.
+#pragma once
+
+#include "app/run_config.hpp"
+#include "bench/run_records.hpp"
+#include "platform/cpu.hpp"
+#include "platform/timers.hpp"
+#include "platform/topology.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+/// The actions that reach the machine, replaceable in tests.
+struct DriverServices {
+  std::function<void()> show_fish; ///< plays on the process's standard output
+  std::function<ScoreReport(RunConfig, TopologyCache&, std::ostream& out, std::ostream& err)>
+      run_benchmark;
+};
+
+/// The fish on the real console and the real benchmark.
+DriverServices live_driver_services();
+
+/// Runs one invocation: `arguments` as main received them (the first is the
+/// program's path). Returns the exit status, 0 or 1.
+int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+               std::ostream& err, const DriverServices& services = live_driver_services());
+
+/// The help after the usage text: the per-thread memory of every grid size.
+void print_memory_table(std::ostream& out);
+
+/// What the timer and processor report shows.
+struct TimerReport {
+  TimerInfo fast;
+  TimerInfo coarse;
+  TscInfo tsc;
+  CpuIdentity cpu;
+  bool compliant = false;
+};
+
+/// The live values of this machine.
+TimerReport probe_timer_report();
+
+/// The report, one line each.
+void print_timer_report(const TimerReport& report, std::ostream& out);
+
+/// The message of the first grid-size limit `grid_size` breaks for a size type
+/// whose largest value is `size_max`; empty when it breaks none.
+std::string grid_size_limit_message(std::uint64_t grid_size, std::uint64_t size_max = SIZE_MAX);
+
+} // namespace velto

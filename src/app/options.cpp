@@ -1,0 +1,152 @@
+// The option table and its parser. Only code that is the same on every OS.
+#include "app/options.hpp"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <limits>
+#include <memory>
+
+namespace velto {
+
+namespace {
+
+// Numbers on the command line are decimal digits and nothing else: no sign,
+// blank, prefix or exponent, and "010" is ten. The parser's own conversion
+// would take "0x10" or "010" as hexadecimal or octal.
+template <typename T> T parse_decimal(const std::string& text, const std::string& option) {
+  const auto fail = [&] {
+    return CLI::ConversionError(
+        fmt::format("Could not convert '{}' for option {}: expected a whole number from 0 to {}",
+                    text, option, std::numeric_limits<T>::max()));
+  };
+  if (text.empty()) {
+    throw fail();
+  }
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      throw fail();
+    }
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (std::numeric_limits<T>::max() - digit) / 10) {
+      throw fail();
+    }
+    value = value * 10 + digit;
+  }
+  return static_cast<T>(value);
+}
+
+// The usage text: a "USAGE:" section with the executable and every option, and
+// an "OPTIONS, ARGUMENTS:" section with each option's names, value hint and help.
+class UsageFormatter : public CLI::FormatterBase {
+public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+    const auto options = app->get_options([](const CLI::Option*) { return true; });
+    std::string usage = "USAGE:\n  " + app->get_name();
+    std::string details = "OPTIONS, ARGUMENTS:\n";
+    for (const CLI::Option* option : options) {
+      std::vector<std::string> names;
+      for (const auto& s : option->get_snames()) {
+        names.push_back("-" + s);
+      }
+      for (const auto& l : option->get_lnames()) {
+        names.push_back("--" + l);
+      }
+      std::string hint;
+      if (option->get_items_expected() > 0) { // flags take no value
+        // The value hint as declared, without the choices the parser appends.
+        const std::string type = option->get_type_name();
+        hint = " <" + type.substr(0, type.find(':')) + ">";
+      }
+      usage += fmt::format(" [{}{}]", fmt::join(names, "|"), hint);
+      details += fmt::format("  {}{}\n", fmt::join(names, ", "), hint);
+      if (!option->get_description().empty()) {
+        details += fmt::format("{:26}{}\n", "", option->get_description());
+      }
+    }
+    return usage + "\n\n" + details;
+  }
+};
+
+} // namespace
+
+std::string executable_name(std::string_view first_argument) {
+  const auto slash = first_argument.find_last_of("/\\");
+  if (slash == std::string_view::npos) {
+    return std::string(first_argument);
+  }
+  return std::string(first_argument.substr(slash + 1));
+}
+
+CommandLine parse_command_line(const std::vector<std::string>& arguments) {
+  CommandLine line;
+  RunConfig& config = line.config;
+
+  const std::string name = arguments.empty() ? std::string() : executable_name(arguments[0]);
+  CLI::App app("", name);
+  app.set_help_flag(); // the help is an ordinary flag, honoured after the checks
+  app.formatter(std::make_shared<UsageFormatter>());
+
+  // The help texts with placeholders are formatted once, here.
+  app.add_flag("-?,-h,--help", line.help, "Display usage information.");
+  app.add_option_function<std::string>(
+         "-n,--numthreads",
+         [&](const std::string& v) {
+           config.thread_count = parse_decimal<std::uint32_t>(v, "--numthreads");
+         },
+         "Number of threads to use")
+      ->type_name("numthreads");
+  app.add_option_function<std::string>(
+         "-d,--duration",
+         [&](const std::string& v) {
+           config.duration = parse_decimal<std::uint32_t>(v, "--duration");
+         },
+         fmt::format("Bench duration (s) between {}-{}s", kMinDuration, kMaxDuration))
+      ->type_name("duration");
+  app.add_option_function<std::string>(
+         "-s,--size",
+         [&](const std::string& v) {
+           config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
+         },
+         fmt::format("Grid size, one of [{}]", grid_sizes_text))
+      ->type_name("size");
+  app.add_option("--workload", config.workload,
+                 fmt::format("Workload to use (results with different workloads aren't "
+                             "comparable), one of [{}]",
+                             workload_names_text))
+      ->type_name("workload");
+  app.add_option("--threading", config.threading, "Threading manager to use")
+      ->type_name("threading")
+      ->check(CLI::IsMember({"os", "numa", "phte"}));
+  app.add_flag("--large-pages", config.large_pages, "Use large pages allocator");
+  app.add_flag("--bypass-timer-check", config.bypass_timer_check,
+               "Run the bench even if the timer is not HWBOT compliant");
+  app.add_flag("--topo-debug", line.topology, "Print detected topology for debug");
+  app.add_flag("--timer-debug", line.timers, "Printed detected timers");
+  app.add_flag("--velto", line.fish);
+
+  // A repeated option takes its last value, as a flag does.
+  for (CLI::Option* option : app.get_options()) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+
+  line.usage = app.help();
+
+  // The parser reads an argument vector whose first entry is the program.
+  std::vector<const char*> argv = {name.c_str()};
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    argv.push_back(arguments[i].c_str());
+  }
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& e) {
+    line.error = e.what();
+    if (line.error.empty()) {
+      line.error = e.get_name();
+    }
+  }
+  return line;
+}
+
+} // namespace velto

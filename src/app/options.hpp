@@ -1,0 +1,43 @@
+// The command line: the option table, parsing into a RunConfig and the action
+// flags, and the usage text.
+#pragma once
+
+#include "app/run_config.hpp"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velto {
+
+/// The allowed grid sizes, in the order the help table lists them.
+inline constexpr std::array<std::uint64_t, 14> grid_sizes = {64,  128, 192, 256,  320,  384,  448,
+                                                             512, 640, 768, 1024, 2048, 4096, 8192};
+inline constexpr std::string_view grid_sizes_text =
+    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
+inline constexpr std::string_view workload_names_text = "standing_wave, soft_gaussian";
+
+inline constexpr std::uint32_t kMinDuration = 1;
+inline constexpr std::uint32_t kMaxDuration = 1000;
+
+/// What one command line asks for.
+struct CommandLine {
+  RunConfig config;
+  bool fish = false;     ///< --velto
+  bool help = false;     ///< -?, -h, --help
+  bool topology = false; ///< --topo-debug
+  bool timers = false;   ///< --timer-debug
+  std::string usage;     ///< the usage text of the parser, for the help
+  std::string error;     ///< the parser's message; empty when parsing succeeded
+};
+
+/// The executable's name: the text after the last "/" or "\".
+std::string executable_name(std::string_view first_argument);
+
+/// Parses the arguments (the first is the program's path; an empty list has no
+/// name). Never throws; a failure leaves its message in `error`.
+CommandLine parse_command_line(const std::vector<std::string>& arguments);
+
+} // namespace velto

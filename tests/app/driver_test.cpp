@@ -1,0 +1,208 @@
+#include "app/driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velto {
+namespace {
+
+// One invocation with captured streams and recorded actions.
+struct Invocation {
+  int status = -1;
+  std::string out;
+  std::string err;
+  int fish_played = 0;
+  std::vector<RunConfig> runs;
+};
+
+Invocation invoke(std::vector<std::string> args, bool run_valid = true, std::string input = "") {
+  Invocation result;
+  DriverServices services;
+  services.show_fish = [&] { ++result.fish_played; };
+  services.run_benchmark = [&](RunConfig config, TopologyCache&, std::ostream& out, std::ostream&) {
+    result.runs.push_back(config);
+    out << "(run)\n";
+    return ScoreReport{run_valid ? 123.0 : 0.0, run_valid};
+  };
+  args.insert(args.begin(), "/opt/velto/velto");
+  std::istringstream in(input);
+  std::ostringstream out;
+  std::ostringstream err;
+  result.status = velto_main(args, in, out, err, services);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+TEST(Driver, ValidationMessagesAndStatuses) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"--size", "100"},
+       1,
+       "Invalid size '100', must be one of: 64, 128, 192, 256, 320, 384, 448, 512, 640, 768, "
+       "1024, 2048, 4096, 8192\n"},
+      {{"--workload", "Standing_Wave"},
+       1,
+       "Invalid workload name 'Standing_Wave', must be one of: standing_wave, soft_gaussian\n"},
+      {{"--workload", "standing_wave "},
+       1,
+       "Invalid workload name 'standing_wave ', must be one of: standing_wave, soft_gaussian\n"},
+      {{"--size", "100", "--help"},
+       1,
+       "Invalid size '100', must be one of: 64, 128, 192, 256, "
+       "320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192\n"},
+      {{"--threading", "foo"}, 1, "--threading: foo not in {os,numa,phte}\n"},
+  };
+  for (const auto& c : cases) {
+    const Invocation r = invoke(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    EXPECT_EQ(r.err, c.err) << c.args[0];
+    EXPECT_EQ(r.out, "") << c.args[0];
+    EXPECT_TRUE(r.runs.empty());
+  }
+  for (const char* bad : {"abc", "12x"}) {
+    const Invocation r = invoke({"-n", bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+  }
+}
+
+TEST(Driver, FishComesBeforeEveryCheck) {
+  const Invocation r = invoke({"--velto", "--size", "100", "--workload", "x", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.fish_played, 1);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(Driver, HelpWinsOverTheOtherPrintoutsAndPrintsTheMemoryTable) {
+  const Invocation r = invoke({"--topo-debug", "--timer-debug", "--help", "-s", "8192"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("USAGE:\n  velto ", 0), 0u);
+  const std::size_t table = r.out.find("field size      memory used per thread\n");
+  ASSERT_NE(table, std::string::npos) << r.out;
+  const std::string rows = r.out.substr(table);
+  EXPECT_NE(rows.find("\n  64                 17.55 MiB\n"
+                      "  128               134.09 MiB\n"
+                      "  192               445.64 MiB\n"),
+            std::string::npos)
+      << rows;
+  EXPECT_NE(rows.find("\n  8192               32.02 TiB\n"), std::string::npos) << rows;
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 15);
+  EXPECT_TRUE(r.runs.empty());
+}
+
+TEST(Driver, RunGetsTheConfigurationThenPromptsForEnter) {
+  const Invocation r =
+      invoke({"-n", "2", "-d", "5", "-s", "64", "--threading", "numa", "--workload",
+              "soft_gaussian", "--large-pages", "--bypass-timer-check"});
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.runs.size(), 1u);
+  const RunConfig& c = r.runs[0];
+  EXPECT_EQ(c.thread_count, 2u);
+  EXPECT_EQ(c.duration, 5u);
+  EXPECT_EQ(c.grid_size, 64u);
+  EXPECT_EQ(c.threading, "numa");
+  EXPECT_EQ(c.workload, "soft_gaussian");
+  EXPECT_TRUE(c.large_pages);
+  EXPECT_TRUE(c.bypass_timer_check);
+  EXPECT_EQ(r.out, "(run)\npress enter to exit\n");
+}
+
+TEST(Driver, InvalidRunStillPromptsAndExitsWithOne) {
+  const Invocation r = invoke({}, /*run_valid=*/false, "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "(run)\npress enter to exit\n");
+  ASSERT_EQ(r.runs.size(), 1u);
+  EXPECT_EQ(r.runs[0].grid_size, 192u);
+  EXPECT_EQ(r.runs[0].duration, 30u);
+}
+
+TEST(Driver, GridSizeLimitsDependOnTheSizeType) {
+  for (std::uint64_t size : {64, 128, 192, 256, 320, 384, 448}) {
+    EXPECT_EQ(grid_size_limit_message(size, UINT32_MAX), "") << size;
+  }
+  for (std::uint64_t size : {512, 640, 768, 1024}) {
+    EXPECT_EQ(grid_size_limit_message(size, UINT32_MAX),
+              "grid size " + std::to_string(size) + " would overflow memory calculation");
+  }
+  for (std::uint64_t size : {2048, 4096, 8192}) {
+    EXPECT_EQ(grid_size_limit_message(size, UINT32_MAX),
+              "grid size " + std::to_string(size) + " is too large for the address space");
+  }
+  for (std::uint64_t size : {64, 448, 512, 1024, 2048, 8192}) {
+    EXPECT_EQ(grid_size_limit_message(size, UINT64_MAX), "") << size;
+  }
+}
+
+TEST(Driver, LargeSizesThatThisBuildCannotAddressAreRefusedBeforeARun) {
+  const Invocation r = invoke({"-s", "2048"});
+  if (SIZE_MAX == UINT32_MAX) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "grid size 2048 is too large for the address space\n");
+    EXPECT_TRUE(r.runs.empty());
+    EXPECT_EQ(r.out, ""); // no prompt
+  } else {
+    EXPECT_EQ(r.runs.size(), 1u);
+  }
+}
+
+TEST(TimerReport, PrintsEveryLineInOrder) {
+  TimerReport report;
+  report.fast = {10000000, 2994000000, 2};
+  report.coarse = {1000, 64, 0};
+  report.tsc = {true, 2994000000, 0};
+  report.cpu = {"  Some CPU @ 3.00GHz ", CpuVendor::intel, 6, 0x9E};
+  report.compliant = true;
+  std::ostringstream out;
+  print_timer_report(report, out);
+  EXPECT_EQ(out.str(), "Fast timer: iTSC\n"
+                       "underlying frequency: 2.99 GHz\n"
+                       "report frequency: 10.00 MHz\n"
+                       "Coarse timer: \n"
+                       "underlying frequency: 64 Hz\n"
+                       "report frequency: 1.00 KHz\n"
+                       "\n"
+                       "tsc info:\n"
+                       "tsc: 2.99 GHz\n"
+                       "crystal: 0 Hz\n"
+                       "invariant: true\n"
+                       "\n"
+                       "  Some CPU @ 3.00GHz \n"
+                       "Intel detected\n"
+                       "detected family: 6 model: 9e\n"
+                       "\n"
+                       "Fast timer is hwbot compliant\n");
+}
+
+TEST(TimerReport, NotCompliantTellsHowToBypass) {
+  TimerReport report;
+  report.cpu.vendor = CpuVendor::amd;
+  report.cpu.family = 0xF;
+  report.cpu.model = 0x21;
+  std::ostringstream out;
+  print_timer_report(report, out);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("\nAMD detected\ndetected family: f model: 21\n\n"
+                      "Fast timer is not compliant with HWBOT rules\n"
+                      "Use --bypass-timer-check to run regardless if you are sure that this is a "
+                      "detection error in terms of your windows version, processor, or timer\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.rfind("Fast timer: unknown\n", 0), 0u);
+  report.cpu.vendor = CpuVendor::unknown;
+  std::ostringstream unknown;
+  print_timer_report(report, unknown);
+  EXPECT_NE(unknown.str().find("\nunknown vendor\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace velto

@@ -1,0 +1,162 @@
+#include "app/options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velto {
+namespace {
+
+CommandLine parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "C:\\bench\\velto.exe");
+  return parse_command_line(args);
+}
+
+TEST(Options, DefaultsWithoutArguments) {
+  const CommandLine line = parse({});
+  ASSERT_EQ(line.error, "");
+  EXPECT_EQ(line.config.thread_count, 0u);
+  EXPECT_EQ(line.config.duration, 30u);
+  EXPECT_EQ(line.config.grid_size, 192u);
+  EXPECT_EQ(line.config.threading, "os");
+  EXPECT_EQ(line.config.workload, "standing_wave");
+  EXPECT_FALSE(line.config.large_pages);
+  EXPECT_FALSE(line.config.bypass_timer_check);
+  EXPECT_FALSE(line.fish || line.help || line.topology || line.timers);
+}
+
+TEST(Options, NumbersAreDecimalDigitsWithinTheFieldsWidth) {
+  struct Case {
+    std::vector<std::string> args;
+    bool ok;
+    std::uint64_t value; // of the option named first
+  };
+  const Case cases[] = {
+      {{"-n", "4"}, true, 4},
+      {{"--numthreads", "010"}, true, 10}, // ten, not eight
+      {{"-n", "4294967295"}, true, 4294967295u},
+      {{"-n", "4294967296"}, false, 0},
+      {{"-n", "12x"}, false, 0},
+      {{"-n", "-1"}, false, 0},
+      {{"-n", "+1"}, false, 0},
+      {{"-n", " 1"}, false, 0},
+      {{"-n", "0x10"}, false, 0},
+      {{"-n", "0b1"}, false, 0},
+      {{"-n", ""}, false, 0},
+      {{"-n"}, false, 0},
+      {{"-d", "0"}, true, 0},
+      {{"--duration", "1e3"}, false, 0},
+      {{"-s", "18446744073709551615"}, true, 18446744073709551615u},
+      {{"-s", "18446744073709551616"}, false, 0},
+      {{"--size", "abc"}, false, 0},
+  };
+  for (const auto& c : cases) {
+    const CommandLine line = parse(c.args);
+    const std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
+    EXPECT_EQ(line.error.empty(), c.ok) << what << ": " << line.error;
+    if (!c.ok || !line.error.empty()) {
+      continue;
+    }
+    const std::string& name = c.args[0];
+    const std::uint64_t got = (name == "-n" || name == "--numthreads") ? line.config.thread_count
+                              : (name == "-d" || name == "--duration") ? line.config.duration
+                                                                       : line.config.grid_size;
+    EXPECT_EQ(got, c.value) << what;
+  }
+}
+
+TEST(Options, ValueSpellingsAreEquivalent) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--size=512"}, {"-s", "512"}, {"--size", "512"}, {"-s512"}}) {
+    const CommandLine line = parse(args);
+    EXPECT_EQ(line.error, "") << args[0];
+    EXPECT_EQ(line.config.grid_size, 512u) << args[0];
+  }
+}
+
+TEST(Options, ThreadingTakesOnlyItsThreeChoices) {
+  for (const char* name : {"os", "numa", "phte"}) {
+    const CommandLine line = parse({"--threading", name});
+    EXPECT_EQ(line.error, "") << name;
+    EXPECT_EQ(line.config.threading, name);
+  }
+  const CommandLine bad = parse({"--threading", "foo"});
+  EXPECT_NE(bad.error.find("os"), std::string::npos) << bad.error;
+  EXPECT_NE(bad.error.find("numa"), std::string::npos) << bad.error;
+  EXPECT_NE(bad.error.find("phte"), std::string::npos) << bad.error;
+}
+
+TEST(Options, WorkloadIsAnyTextAtParseTime) {
+  EXPECT_EQ(parse({"--workload", "Standing_Wave"}).config.workload, "Standing_Wave");
+  EXPECT_EQ(parse({"--workload", ""}).config.workload, "");
+}
+
+TEST(Options, FlagsAndTheirNames) {
+  for (const char* help : {"-?", "-h", "--help"}) {
+    EXPECT_TRUE(parse({help}).help) << help;
+  }
+  const CommandLine line =
+      parse({"--large-pages", "--bypass-timer-check", "--topo-debug", "--timer-debug", "--velto"});
+  ASSERT_EQ(line.error, "");
+  EXPECT_TRUE(line.config.large_pages);
+  EXPECT_TRUE(line.config.bypass_timer_check);
+  EXPECT_TRUE(line.topology);
+  EXPECT_TRUE(line.timers);
+  EXPECT_TRUE(line.fish);
+}
+
+TEST(Options, UnknownOptionsAndStrayArgumentsFail) {
+  EXPECT_NE(parse({"--sizes", "64"}).error, "");
+  EXPECT_NE(parse({"64"}).error, "");
+  EXPECT_NE(parse({"-x"}).error, "");
+}
+
+TEST(Options, ExecutableNameIsTheLastPathComponent) {
+  EXPECT_EQ(executable_name("C:\\bench\\velto.exe"), "velto.exe");
+  EXPECT_EQ(executable_name("/usr/local/bin/velto"), "velto");
+  EXPECT_EQ(executable_name("velto"), "velto");
+  EXPECT_EQ(executable_name("a/b\\c"), "c");
+  EXPECT_EQ(executable_name(""), "");
+}
+
+TEST(Options, UsageListsEveryOptionInTableOrder) {
+  const std::string usage = parse({}).usage;
+  ASSERT_EQ(usage.rfind("USAGE:\n  velto.exe ", 0), 0u) << usage;
+  const char* in_order[] = {
+      "OPTIONS, ARGUMENTS:",
+      "-?, -h, --help",
+      "Display usage information.",
+      "-n, --numthreads <numthreads>",
+      "Number of threads to use",
+      "-d, --duration <duration>",
+      "Bench duration (s) between 1-1000s",
+      "-s, --size <size>",
+      "Grid size, one of [64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, "
+      "8192]",
+      "--workload <workload>",
+      "Workload to use (results with different workloads aren't comparable), one of "
+      "[standing_wave, soft_gaussian]",
+      "--threading <threading>",
+      "Threading manager to use",
+      "--large-pages",
+      "Use large pages allocator",
+      "--bypass-timer-check",
+      "Run the bench even if the timer is not HWBOT compliant",
+      "--topo-debug",
+      "Print detected topology for debug",
+      "--timer-debug",
+      "Printed detected timers",
+      "--velto",
+  };
+  std::size_t at = 0;
+  for (const char* text : in_order) {
+    const std::size_t found = usage.find(text, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << usage;
+    at = found + 1;
+  }
+  EXPECT_EQ(parse_command_line({}).usage.rfind("USAGE:\n  ", 0), 0u);
+}
+
+} // namespace
+} // namespace velto
