@@ -12,19 +12,6 @@ namespace {
 
 using testing::RecordingAllocator;
 
-TEST(FieldBuffer, ClearsEveryNodeOfTheBlockItGets) {
-  RecordingAllocator allocator;
-  FieldBuffer buffer(false, 1000, allocator);
-  ASSERT_FALSE(buffer.empty());
-  EXPECT_EQ(buffer.count(), 1000u);
-  ASSERT_EQ(allocator.requests().size(), 1u);
-  EXPECT_EQ(allocator.requests()[0].bytes, 32000u);
-  for (std::size_t i = 0; i < buffer.count(); ++i) {
-    const FieldNode& n = buffer.data()[i];
-    ASSERT_TRUE(n.x == 0.0 && n.y == 0.0 && n.z == 0.0 && n.w == 0.0) << i;
-  }
-}
-
 TEST(FieldBuffer, StaysEmptyWithoutThrowingWhenNoBlockCanBeHad) {
   struct Case {
     const char* what;

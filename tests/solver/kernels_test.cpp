@@ -163,16 +163,5 @@ TEST(Kernels, TotalEnergyIsTheOrderedSumOfNodeEnergies) {
   }
 }
 
-TEST(Kernels, ZeroFieldsStayZero) {
-  FieldState s = make_state(10);
-  const auto zeros = copy_of(s.e);
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_TRUE(update_h(s));
-    ASSERT_TRUE(update_e(s));
-  }
-  EXPECT_TRUE(same_bits(zeros, s.e));
-  EXPECT_TRUE(same_bits(zeros, s.h));
-}
-
 } // namespace
 } // namespace velto
