@@ -43,7 +43,20 @@ struct SharedRunState {
     if (static_cast<std::uint64_t>(threads) > static_cast<std::uint64_t>(StartBarrier::max())) {
       throw std::length_error("too many participants for the start barrier");
     }
+    // Refused before it is asked for: where the system overcommits, an absurd
+    // count would otherwise be granted and then zeroed page by page.
+    const std::uint64_t available = available_physical_memory();
+    if (available != 0 && bookkeeping_bytes(threads) > available) {
+      throw std::bad_alloc();
+    }
     return static_cast<std::ptrdiff_t>(threads);
+  }
+
+  // Slot, result, thread handle and the barrier's share, per thread.
+  static std::uint64_t bookkeeping_bytes(std::uint32_t threads) {
+    constexpr std::uint64_t per_thread =
+        sizeof(ProgressSlot) + sizeof(ThreadResult) + sizeof(std::thread) + 64;
+    return per_thread * threads;
   }
 
   std::mutex console_lock;

@@ -111,16 +111,24 @@ private:
     args_.stop_request->raise();
   }
 
-  // The stop request goes up before the arrival, so every worker of this
-  // phase sees it once the phase completes and nobody waits at a later one.
+  // A worker that ends before the common start drops out of the barrier
+  // rather than merely arriving: its arrival counts for the phase it would
+  // have reached next, and no later phase waits for it. Arriving alone is not
+  // enough, because a worker that fails right after a phase can raise the stop
+  // request before a slower one has looked at it after that same phase; the
+  // slower one then goes on to the next phase and would wait there forever.
   void fail_and_arrive(std::string_view message) const {
     fail(message);
-    args_.start_barrier->arrive_and_wait();
+    args_.start_barrier->arrive_and_drop();
   }
 
   bool arrive_and_continue() const {
     args_.start_barrier->arrive_and_wait();
-    return !args_.stop_request->raised();
+    if (args_.stop_request->raised()) {
+      args_.start_barrier->arrive_and_drop();
+      return false;
+    }
+    return true;
   }
 
   void timed_loop() {

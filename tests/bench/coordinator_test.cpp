@@ -1,0 +1,347 @@
+#include "bench/coordinator.hpp"
+
+#include "platform/cpu.hpp"
+#include "platform/memory.hpp"
+#include "scripted_workload.hpp"
+#include "solver/field.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace velto {
+namespace {
+
+using scripted::Script;
+using scripted::Stage;
+
+constexpr const char* invalid_banner =
+    "==================\n  invalid result \n==================\n";
+
+struct RunOutput {
+  ScoreReport report;
+  std::string out;
+  std::string err;
+};
+
+// A topology that never pins anything: its processor numbers lie beyond any
+// affinity mask, so the test process keeps running where it likes.
+Topology unpinnable_topology() {
+  Topology topology;
+  topology.perf_level_count = 1;
+  topology.nodes.resize(1);
+  topology.nodes[0].llcs.resize(1);
+  for (std::uint32_t c = 0; c < 2; ++c) {
+    Core core;
+    core.id = c;
+    core.logicals.push_back({0, c, 100 + c, 0});
+    topology.nodes[0].llcs[0].cores.push_back(core);
+  }
+  return topology;
+}
+
+RunConfig config_of(std::uint32_t threads, std::uint32_t duration = 1) {
+  RunConfig config;
+  config.thread_count = threads;
+  config.duration = duration;
+  config.grid_size = 64;
+  config.workload = "scripted";
+  return config;
+}
+
+RunHooks hooks_for(Script& script) {
+  RunHooks hooks;
+  hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
+  hooks.workload_factory = scripted::scripted_factory(script);
+  return hooks;
+}
+
+RunOutput run_with(const RunConfig& config, const RunHooks& hooks, TopologyCache& cache) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const ScoreReport report = run_benchmark(config, cache, out, err, hooks);
+  return {report, out.str(), err.str()};
+}
+
+RunOutput run_with(const RunConfig& config, const RunHooks& hooks) {
+  TopologyCache cache = unpinnable_topology();
+  return run_with(config, hooks, cache);
+}
+
+// The pieces between separators; a trailing separator ends the last piece.
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(separator, start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(Coordinator, DurationIsClampedToOneThroughAThousandSeconds) {
+  const std::uint32_t cases[][2] = {{0, 1},       {1, 1},       {30, 30},          {1000, 1000},
+                                    {1001, 1000}, {5000, 1000}, {UINT32_MAX, 1000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(clamp_duration(c[0]), c[1]) << c[0];
+  }
+}
+
+// A duration of 0 runs one second; every message of a one-thread run in order.
+TEST(Coordinator, OneThreadRunPrintsEveryStageAndEndsValid) {
+  Script script;
+  TopologyCache cache; // "os" with a given count must never detect the topology
+  const RunOutput r = run_with(config_of(1, 0), hooks_for(script), cache);
+  EXPECT_FALSE(cache.has_value());
+  EXPECT_TRUE(r.report.valid) << r.err;
+  EXPECT_GT(r.report.score, 0.0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(script.made.load(), 1);
+  EXPECT_EQ(script.alive.load(), 0);
+  EXPECT_EQ(script.contract_breaches.load(), 0);
+
+  const std::string brand = cpu_brand_string();
+  const std::string expected_start = brand + "\n" + isa_feature_list() + "\n" +
+                                     "running with 1 thread (os)\n"
+                                     "64 x 64 x 64 grid\n" +
+                                     format_bytes(memory_per_thread(64)) + " per thread\n" +
+                                     format_bytes(memory_per_thread(64)) + " total\n";
+  ASSERT_EQ(r.out.substr(0, expected_start.size()), expected_start);
+  const std::vector<std::string> lines = split(r.out.substr(expected_start.size()), '\n');
+  const std::string escaped_brand =
+      std::regex_replace(brand, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+  const std::vector<std::string> shapes = {
+      "Fast Timer Frequency: [0-9.]+ [KMGTPE]?Hz \\([A-Za-z]+\\)",
+      "Coarse Timer Frequency: [0-9.]+ [KMGTPE]?Hz",
+      "allocating fields\\.\\.\\.\\. ",
+      "initalizing fields\\.\\.\\.",
+      "initialization took [0-9]+ms",
+      "starting bench\\.\\.",
+      "", // the progress line, below
+      "validating result\\.\\.",
+      "thread  grid updates   time  MGups  iterations",
+      " {5}0 +[0-9]+  [01]\\.[0-9]{2}s +[0-9]+\\.[0-9]{2} +[0-9]+",
+      "===============",
+      "  valid result ",
+      "===============",
+      "velto v1\\.2\\.0 scripted",
+      escaped_brand,
+      "final score: [0-9.]+ MGups",
+  };
+  ASSERT_EQ(lines.size(), shapes.size()) << r.out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i != 6) {
+      EXPECT_TRUE(std::regex_match(lines[i], std::regex(shapes[i]))) << lines[i];
+    }
+  }
+  // Redrawn in place: the first redraw shows "0/", the last the fast timer's whole seconds.
+  const std::vector<std::string> redraws = split(lines[6], '\r');
+  ASSERT_GE(redraws.size(), 3u);
+  EXPECT_EQ(redraws[0], "");
+  EXPECT_EQ(redraws[1], "benchmarking... 0/1s                0 MGups  0 iterations");
+  const std::regex redraw("benchmarking\\.\\.\\. [01]/1s +[0-9.e+]+ MGups  [0-9]+ iterations");
+  for (std::size_t i = 2; i < redraws.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(redraws[i], redraw)) << redraws[i];
+  }
+}
+
+TEST(Coordinator, RealWorkloadsOfTwoThreadsEndValid) {
+  for (const char* workload : {"standing_wave", "soft_gaussian"}) {
+    RunConfig config = config_of(2);
+    config.workload = workload;
+    RunHooks hooks;
+    hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
+    const RunOutput r = run_with(config, hooks);
+    EXPECT_TRUE(r.report.valid) << workload << "\n" << r.err;
+    EXPECT_GT(r.report.score, 0.0) << workload;
+    EXPECT_EQ(r.err, "") << workload;
+    EXPECT_TRUE(contains(r.out, "running with 2 threads (os)\n")) << workload;
+    EXPECT_TRUE(contains(r.out, std::string("velto v1.2.0 ") + workload + "\n")) << workload;
+  }
+}
+
+TEST(Coordinator, WorkloadFailingAtAnyStageEndsEveryWorkerAndTheRunInvalid) {
+  struct Case {
+    Stage stage;
+    std::uint32_t thread;
+    std::string message;
+  };
+  const Case cases[] = {
+      {Stage::create, 0, "could not initalize workload scripted in thread 0\n"},
+      {Stage::create, 2, "could not initalize workload scripted in thread 2\n"},
+      {Stage::allocate, 0, "field allocation failed in thread 0\nboom allocate\n"},
+      {Stage::allocate, 1, "field allocation failed in thread 1\nboom allocate\n"},
+      {Stage::initialize, 2, "failed to initalize field in thread 2\nboom initialize\n"},
+      {Stage::initialize, 0, "failed to initalize field in thread 0\nboom initialize\n"},
+      {Stage::before_step, 1, "boom before_step\n"},
+      {Stage::step, 0, "boom step\n"},
+      {Stage::after_step, 2, "boom after_step\n"},
+      {Stage::validate, 2, "boom validate\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string name =
+        std::string(scripted::stage_name(c.stage)) + " in thread " + std::to_string(c.thread);
+    Script script;
+    script.fail_stage = c.stage;
+    script.fail_thread = c.thread;
+    script.fail_at_step = 3;
+    const RunOutput r = run_with(config_of(3), hooks_for(script));
+    EXPECT_FALSE(r.report.valid) << name;
+    EXPECT_EQ(r.err, c.message + invalid_banner) << name;
+    EXPECT_EQ(script.alive.load(), 0) << name;
+    EXPECT_EQ(script.contract_breaches.load(), 0) << name;
+    const bool initialised = c.stage > Stage::initialize;
+    // Another thread's failed initialisation may stop the reporter before it begins its own.
+    if (c.stage <= Stage::allocate || c.thread == 0 || c.stage > Stage::initialize) {
+      EXPECT_EQ(contains(r.out, "initalizing fields..."), c.stage > Stage::allocate) << name;
+    }
+    EXPECT_EQ(contains(r.out, "initialization took "), initialised) << name;
+    EXPECT_EQ(contains(r.out, "starting bench.."), initialised) << name;
+    EXPECT_EQ(contains(r.out, "validating result.."), c.stage == Stage::validate) << name;
+    EXPECT_FALSE(contains(r.out, "final score")) << name;
+  }
+}
+
+// A worker that fails just after a phase may raise the stop request before a
+// slower one has checked it after that phase; the slower one goes on to the
+// next phase and must still be released there.
+TEST(Coordinator, FailureRightAfterAPhaseNeverLeavesAWorkerWaiting) {
+  for (int repeat = 0; repeat < 40; ++repeat) {
+    for (const Stage stage : {Stage::create, Stage::initialize}) {
+      Script script;
+      script.fail_stage = stage;
+      script.fail_thread = 1 + static_cast<std::uint32_t>(repeat % 2);
+      const RunOutput r = run_with(config_of(3), hooks_for(script));
+      EXPECT_FALSE(r.report.valid);
+      EXPECT_EQ(script.alive.load(), 0);
+    }
+  }
+}
+
+TEST(Coordinator, TimerChecksAbortOrWarnBeforeAnyWorkerRuns) {
+  const TimerInfo good_fast{10000000, 0, 1};
+  const TimerInfo good_coarse{1000, 64, 0};
+  const TimerInfo overflowing{INT64_MAX, 0, 3};
+  const std::string use_bypass =
+      "Use --bypass-timer-check to run regardless if you are sure that this is a detection "
+      "error in terms of your windows version, processor, or timer\n";
+  const std::string not_all = std::string(invalid_banner) + "not all threads produced a result\n";
+  struct Case {
+    const char* name;
+    bool compliant;
+    bool bypass;
+    TimerInfo fast;
+    TimerInfo coarse;
+    std::string err;
+    bool workers_ran;
+  };
+  const Case cases[] = {
+      {"not compliant", false, false, good_fast, good_coarse,
+       "Fast Timer is not HWBOT compliant (fast timer source: TSC); aborting\n" + use_bypass +
+           not_all,
+       false},
+      {"not compliant, bypassed", false, true, good_fast, good_coarse,
+       "===========\n  warning  \n===========\n"
+       "Fast timer is not compliant with HWBOT rules (fast timer source: TSC)\n"
+       "Check that this is a detection error in terms of your windows version, processor, or "
+       "timer before submitting\n"
+       "field allocation failed in thread 0\nboom allocate\n" +
+           std::string(invalid_banner),
+       true},
+      {"fast overflows", true, false, overflowing, good_coarse,
+       "fast timer will overflow during the run; aborting\n" + not_all, false},
+      {"coarse overflows", true, false, good_fast, overflowing,
+       "coarse timer will overflow during the run; aborting\n" + not_all, false},
+  };
+  for (const Case& c : cases) {
+    Script script;
+    script.fail_stage = Stage::allocate; // keeps a run that does start short
+    RunHooks hooks = hooks_for(script);
+    hooks.fast_timer_info = [&] { return c.fast; };
+    hooks.coarse_timer_info = [&] { return c.coarse; };
+    hooks.is_timer_compliant = [&](const TimerInfo& info) {
+      EXPECT_EQ(info.frequency, c.fast.frequency) << c.name;
+      return c.compliant;
+    };
+    RunConfig config = config_of(2);
+    config.bypass_timer_check = c.bypass;
+    const RunOutput r = run_with(config, hooks);
+    EXPECT_FALSE(r.report.valid) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(script.made.load() > 0, c.workers_ran) << c.name;
+    EXPECT_EQ(script.alive.load(), 0) << c.name;
+  }
+  // The header shows the shown frequencies: the report frequency when there is one.
+  Script script;
+  RunHooks hooks = hooks_for(script);
+  hooks.fast_timer_info = [&] { return good_fast; };
+  hooks.coarse_timer_info = [&] { return good_coarse; };
+  hooks.is_timer_compliant = [](const TimerInfo&) { return false; };
+  const RunOutput r = run_with(config_of(1), hooks);
+  EXPECT_TRUE(contains(r.out, "\nFast Timer Frequency: 10.00 MHz (TSC)\n"
+                              "Coarse Timer Frequency: 64 Hz\n"));
+}
+
+TEST(Coordinator, HeaderNamesThreadsAndPlacementManager) {
+  for (const char* threading : {"numa", "phte"}) {
+    Script script;
+    script.fail_stage = Stage::create;
+    script.fail_thread = 1;
+    RunConfig config = config_of(2);
+    config.threading = threading;
+    const RunOutput r = run_with(config, hooks_for(script));
+    EXPECT_TRUE(contains(r.out, std::string("\nrunning with 2 threads (") + threading + ")\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, format_bytes(memory_per_thread(64) * 2) + " total\n"));
+  }
+}
+
+TEST(Coordinator, ThreadThatCannotStartEndsTheRunWithoutAHang) {
+  for (std::uint32_t failing : {1u, 2u, 3u}) {
+    Script script;
+    RunHooks hooks = hooks_for(script);
+    std::uint32_t calls = 0;
+    hooks.start_thread = [&](std::function<void()> body) {
+      if (++calls == failing) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
+      return std::thread(std::move(body));
+    };
+    const RunOutput r = run_with(config_of(4), hooks);
+    EXPECT_FALSE(r.report.valid) << failing;
+    EXPECT_TRUE(contains(r.err, "could not start thread " + std::to_string(failing) + ": "))
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with(std::string("; aborting\n") + invalid_banner)) << r.err;
+    // Only the threads started before the failure made a workload; worker 0 never ran.
+    EXPECT_EQ(script.made.load(), static_cast<int>(failing) - 1) << failing;
+    EXPECT_EQ(script.alive.load(), 0) << failing;
+    EXPECT_FALSE(contains(r.out, "allocating fields")) << failing;
+  }
+}
+
+TEST(Coordinator, AbsurdThreadCountIsRefusedWithoutThrowing) {
+  Script script;
+  const RunOutput r = run_with(config_of(UINT32_MAX), hooks_for(script));
+  EXPECT_FALSE(r.report.valid);
+  EXPECT_EQ(r.err, "not enough memory to prepare a run of 4294967295 threads; aborting\n" +
+                       std::string(invalid_banner) + "not all threads produced a result\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(script.made.load(), 0);
+}
+
+} // namespace
+} // namespace velto

@@ -1,0 +1,197 @@
+#include "bench/placement.hpp"
+
+#include "solver/field.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velto {
+namespace {
+
+// A core of `smt` logical processors numbered from `first_os` upwards.
+Core make_core(std::uint32_t id, std::uint32_t level, std::uint32_t smt, std::uint32_t first_os,
+               std::uint16_t group = 0) {
+  Core core;
+  core.id = id;
+  core.perf_level = level;
+  for (std::uint32_t j = 0; j < smt; ++j) {
+    core.logicals.push_back({j, id, first_os + j, group});
+  }
+  return core;
+}
+
+std::vector<std::uint32_t> os_numbers(const PlacementPlan& plan) {
+  std::vector<std::uint32_t> numbers;
+  for (const LogicalProcessor& logical : plan) {
+    numbers.push_back(logical.os);
+  }
+  return numbers;
+}
+
+// Two nodes of one LLC each, four two-way cores per node; processor j of
+// core c of node n is os number 10·n + 2·c + j.
+Topology two_nodes_of_four_two_way_cores() {
+  Topology topology;
+  topology.perf_level_count = 1;
+  for (std::uint32_t n = 0; n < 2; ++n) {
+    NumaNode node;
+    node.id = n;
+    Llc llc;
+    llc.id = n;
+    for (std::uint32_t c = 0; c < 4; ++c) {
+      llc.cores.push_back(make_core(n * 4 + c, 0, 2, 10 * n + 2 * c));
+    }
+    node.llcs.push_back(llc);
+    topology.nodes.push_back(node);
+  }
+  return topology;
+}
+
+// One node, one LLC: p (os 0, 1) and q (os 2, 3) at level 0, then r, s, t, u
+// (os 4 to 7) with one processor each at level 1.
+Topology hybrid_two_big_four_little() {
+  Topology topology;
+  topology.perf_level_count = 2;
+  Llc llc;
+  llc.cores.push_back(make_core(0, 0, 2, 0));
+  llc.cores.push_back(make_core(1, 0, 2, 2));
+  for (std::uint32_t c = 0; c < 4; ++c) {
+    llc.cores.push_back(make_core(2 + c, 1, 1, 4 + c));
+  }
+  NumaNode node;
+  node.llcs.push_back(llc);
+  topology.nodes.push_back(node);
+  return topology;
+}
+
+TEST(Placement, PlansOfTheWorkedExamples) {
+  const std::vector<std::uint32_t> spread = {0, 10, 2, 12, 4, 14, 6, 16,
+                                             1, 11, 3, 13, 5, 15, 7, 17};
+  // p0 q0 r0 s0 t0 u0 p1 q1 and p0 q0 p1 q1 r0 s0 t0 u0
+  const std::vector<std::uint32_t> hybrid_numa = {0, 2, 4, 5, 6, 7, 1, 3};
+  const std::vector<std::uint32_t> hybrid_phte = {0, 2, 1, 3, 4, 5, 6, 7};
+  struct Case {
+    std::string name;
+    Topology topology;
+    std::vector<std::uint32_t> numa;
+    std::vector<std::uint32_t> phte;
+  };
+  const Case cases[] = {
+      {"two nodes", two_nodes_of_four_two_way_cores(), spread, spread},
+      {"hybrid", hybrid_two_big_four_little(), hybrid_numa, hybrid_phte},
+      {"empty", Topology{}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(os_numbers(make_numa_plan(c.topology)), c.numa) << c.name;
+    EXPECT_EQ(os_numbers(make_phte_plan(c.topology)), c.phte) << c.name;
+    EXPECT_EQ(os_numbers(make_placement_plan("numa", c.topology)), c.numa) << c.name;
+    EXPECT_EQ(os_numbers(make_placement_plan("phte", c.topology)), c.phte) << c.name;
+    for (const char* other : {"os", "", "NUMA", "phte "}) {
+      EXPECT_TRUE(make_placement_plan(other, c.topology).empty()) << c.name << " " << other;
+    }
+  }
+}
+
+TEST(Placement, PlanEntriesAreWholeCopiesOfTheTopologysRecords) {
+  Topology topology = two_nodes_of_four_two_way_cores();
+  topology.nodes[1].llcs[0].cores[0].logicals[0].group = 3;
+  const PlacementPlan plan = make_numa_plan(topology);
+  ASSERT_EQ(plan.size(), 16u);
+  EXPECT_EQ(plan[1], (LogicalProcessor{0, 4, 10, 3}));
+  EXPECT_EQ(plan[8], (LogicalProcessor{1, 0, 1, 0}));
+}
+
+TEST(Placement, GroupsRunByLlcPositionThenNodeAndSkipEmptyCores) {
+  // Node 0 has two LLCs, node 1 one; node 1's LLC holds only a core without
+  // processors and a level-1 core, so it forms no level-0 group.
+  Topology topology;
+  topology.perf_level_count = 2;
+  NumaNode node0;
+  node0.llcs.resize(2);
+  node0.llcs[0].cores.push_back(make_core(0, 0, 2, 0));
+  node0.llcs[1].cores.push_back(make_core(1, 0, 3, 2));
+  node0.llcs[1].cores.push_back(make_core(2, 0, 1, 5));
+  NumaNode node1;
+  node1.llcs.resize(1);
+  node1.llcs[0].cores.push_back(make_core(3, 0, 0, 0));
+  node1.llcs[0].cores.push_back(make_core(4, 1, 1, 6));
+  topology.nodes = {node0, node1};
+
+  const CoreGroups level0 = collect_core_groups(topology, 0);
+  ASSERT_EQ(level0.groups.size(), 2u);
+  EXPECT_EQ(level0.groups[0], (CoreGroup{&topology.nodes[0].llcs[0].cores[0]}));
+  EXPECT_EQ(level0.groups[1],
+            (CoreGroup{&topology.nodes[0].llcs[1].cores[0], &topology.nodes[0].llcs[1].cores[1]}));
+  EXPECT_EQ(level0.max_logicals, 3u);
+
+  const CoreGroups level1 = collect_core_groups(topology, 1);
+  ASSERT_EQ(level1.groups.size(), 1u);
+  EXPECT_EQ(level1.groups[0], (CoreGroup{&topology.nodes[1].llcs[0].cores[1]}));
+  EXPECT_EQ(level1.max_logicals, 1u);
+
+  EXPECT_TRUE(collect_core_groups(topology, 2).groups.empty());
+
+  // numa: first processors (0, 2, 5 at level 0; 6 at level 1), then seconds, then the third.
+  EXPECT_EQ(os_numbers(make_numa_plan(topology)),
+            (std::vector<std::uint32_t>{0, 2, 5, 6, 1, 3, 4}));
+  EXPECT_EQ(os_numbers(make_phte_plan(topology)),
+            (std::vector<std::uint32_t>{0, 2, 5, 1, 3, 4, 6}));
+}
+
+TEST(Placement, DistributeKeepsOnlyAsManySmtIndicesAsLists) {
+  const Core three_way = make_core(0, 0, 3, 0);
+  const Core one_way = make_core(1, 0, 1, 3);
+  SmtLists lists(2);
+  lists[0].push_back(&one_way.logicals[0]); // lists are appended to, never cleared
+  distribute_logicals(lists, {{&three_way, &one_way}});
+  ASSERT_EQ(lists.size(), 2u);
+  EXPECT_EQ(lists[0], (std::vector<const LogicalProcessor*>{
+                          &one_way.logicals[0], &three_way.logicals[0], &one_way.logicals[0]}));
+  EXPECT_EQ(lists[1], (std::vector<const LogicalProcessor*>{&three_way.logicals[1]}));
+}
+
+TEST(Placement, CoreCountAndAutomaticThreadCount) {
+  Topology sixteen;
+  sixteen.perf_level_count = 1;
+  sixteen.nodes.resize(2);
+  for (std::uint32_t n = 0; n < 2; ++n) {
+    sixteen.nodes[n].llcs.resize(2);
+    for (std::uint32_t l = 0; l < 2; ++l) {
+      for (std::uint32_t c = 0; c < 4; ++c) {
+        sixteen.nodes[n].llcs[l].cores.push_back(make_core(c, 0, 2, c * 2));
+      }
+    }
+  }
+  const std::uint64_t per_thread = memory_per_thread(192);
+  struct Case {
+    const char* name;
+    const Topology* topology;
+    std::uint64_t memory;
+    std::uint32_t system_logicals;
+    std::uint32_t cores;
+    std::uint32_t threads;
+  };
+  const Topology empty;
+  const Case cases[] = {
+      {"memory for five", &sixteen, per_thread * 5 + per_thread / 2, 64, 16, 5},
+      {"memory for exactly one", &sixteen, per_thread, 64, 16, 1},
+      {"memory for none", &sixteen, per_thread - 1, 64, 16, 16},
+      {"memory query failed", &sixteen, 0, 64, 16, 16},
+      {"plenty of memory", &sixteen, per_thread * 1000, 64, 16, 16},
+      {"no nodes: system count", &empty, per_thread * 2, 8, 8, 2},
+      {"no nodes, no count", &empty, per_thread * 2, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(core_count(*c.topology, c.system_logicals), c.cores) << c.name;
+    EXPECT_EQ(auto_thread_count(*c.topology, 192, c.memory, c.system_logicals), c.threads)
+        << c.name;
+  }
+  // A grid size whose per-thread figure wraps to zero must not divide by it.
+  EXPECT_EQ(auto_thread_count(sixteen, (std::uint64_t{1} << 22) - 2, 1 << 20, 64), 16u);
+}
+
+} // namespace
+} // namespace velto
