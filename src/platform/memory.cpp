@@ -3,9 +3,129 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
+#include <unordered_map>
+#include <utility>
 
 namespace velto {
+
+MemoryLedger::MemoryLedger(AvailableQuery available) : available_(std::move(available)) {}
+
+bool MemoryLedger::reserve(std::uint64_t bytes) {
+  const std::lock_guard lock(lock_);
+  if (reserved_ == 0) {
+    // Sampled once per busy period: what the blocks already held have taken
+    // out of the available figure must not be counted twice.
+    budget_ = ledger_budget(available_ ? available_() : 0);
+  }
+  if (bytes > budget_ || reserved_ > budget_ - bytes) {
+    return false;
+  }
+  reserved_ += bytes;
+  return true;
+}
+
+void MemoryLedger::release(std::uint64_t bytes) {
+  const std::lock_guard lock(lock_);
+  reserved_ -= std::min(bytes, reserved_);
+}
+
+std::uint64_t MemoryLedger::reserved() const {
+  const std::lock_guard lock(lock_);
+  return reserved_;
+}
+
+void MemoryLedger::set_query(AvailableQuery available) {
+  const std::lock_guard lock(lock_);
+  available_ = std::move(available);
+}
+
+std::uint64_t ledger_budget(std::uint64_t available) {
+  if (available == 0) {
+    return UINT64_MAX;
+  }
+  constexpr std::uint64_t kMinMargin = std::uint64_t{128} << 20;
+  constexpr std::uint64_t kMaxMargin = std::uint64_t{1} << 30;
+  const std::uint64_t margin = std::clamp(available / 32, kMinMargin, kMaxMargin);
+  return available > margin ? available - margin : 0;
+}
+
+std::uint64_t ledger_charge(std::uint64_t size) {
+  constexpr std::uint64_t kPage = 4096;
+  if (size > UINT64_MAX - 2 * kPage) {
+    return UINT64_MAX;
+  }
+  return (size + kPage - 1) / kPage * kPage + kPage;
+}
+
+bool block_request_fits(std::uint64_t size, std::uint64_t size_max) {
+  // Generous for any runtime: 64 bytes of alignment slack and a header.
+  constexpr std::uint64_t kSlack = 256;
+  return size_max >= kSlack && size <= size_max - kSlack;
+}
+
+namespace {
+
+std::mutex g_charges_lock;
+std::unordered_map<void*, std::uint64_t>& charges() {
+  static std::unordered_map<void*, std::uint64_t> map;
+  return map;
+}
+
+} // namespace
+
+MemoryLedger& process_memory_ledger() {
+  static MemoryLedger ledger(available_physical_memory);
+  return ledger;
+}
+
+void set_available_memory_query(MemoryLedger::AvailableQuery query) {
+  process_memory_ledger().set_query(
+      query ? std::move(query) : MemoryLedger::AvailableQuery(available_physical_memory));
+}
+
+void* charged_allocation(std::size_t size, std::uint64_t charge, void* (*allocate)(std::size_t),
+                         void (*release)(void*)) {
+  MemoryLedger& ledger = process_memory_ledger();
+  if (!ledger.reserve(charge)) {
+    return nullptr;
+  }
+  void* block = allocate(size);
+  if (block == nullptr) {
+    ledger.release(charge);
+    return nullptr;
+  }
+  try {
+    const std::lock_guard lock(g_charges_lock);
+    charges()[block] = charge;
+  } catch (const std::exception&) {
+    release(block);
+    ledger.release(charge);
+    return nullptr;
+  }
+  return block;
+}
+
+void charged_release(void* block, void (*release)(void*)) {
+  if (block == nullptr) {
+    return;
+  }
+  std::uint64_t charge = 0;
+  {
+    const std::lock_guard lock(g_charges_lock);
+    const auto it = charges().find(block);
+    if (it != charges().end()) {
+      charge = it->second;
+      charges().erase(it);
+    }
+  }
+  // Freed before the charge goes back, so that the ledger never counts less
+  // than the process holds.
+  release(block);
+  process_memory_ledger().release(charge);
+}
 
 std::size_t round_up_to_page(std::size_t size, std::size_t page) {
   if (page == 0) {

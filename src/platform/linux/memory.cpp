@@ -31,6 +31,9 @@ std::size_t init_large_pages() {
   return page_size;
 }
 
+// Huge pages come from their own pool, which MemAvailable does not count, and
+// the kernel reserves them when they are mapped (mmap fails when the pool is
+// short), so they are not charged to the ledger.
 void* alloc_large_pages(std::size_t size) {
   const std::size_t rounded = round_up_to_page(size, init_large_pages());
   if (rounded == 0) {
@@ -64,7 +67,9 @@ void free_large_pages(void* block) {
   munmap(block, length);
 }
 
-void* alloc_aligned(std::size_t size) {
+namespace {
+
+void* posix_aligned(std::size_t size) {
   void* block = nullptr;
   if (posix_memalign(&block, 64, size) != 0) {
     return nullptr;
@@ -72,8 +77,23 @@ void* alloc_aligned(std::size_t size) {
   return block;
 }
 
-void free_aligned(void* block) {
+void release_aligned(void* block) {
   std::free(block);
+}
+
+} // namespace
+
+// The heap overcommits: posix_memalign grants what the machine cannot back and
+// the OOM killer strikes while the block is zeroed, so the ledger decides.
+void* alloc_aligned(std::size_t size) {
+  if (!block_request_fits(size)) {
+    return nullptr;
+  }
+  return charged_allocation(size, ledger_charge(size), posix_aligned, release_aligned);
+}
+
+void free_aligned(void* block) {
+  charged_release(block, release_aligned);
 }
 
 std::uint64_t available_physical_memory() {

@@ -33,27 +33,53 @@ std::size_t init_large_pages() {
   return page_size;
 }
 
+namespace {
+
+void* virtual_alloc_large(std::size_t rounded) {
+  return VirtualAlloc(nullptr, rounded, MEM_COMMIT | MEM_RESERVE | MEM_LARGE_PAGES, PAGE_READWRITE);
+}
+
+void virtual_free(void* block) {
+  VirtualFree(block, 0, MEM_RELEASE);
+}
+
+void* aligned_heap(std::size_t size) {
+  return _aligned_malloc(size, 64);
+}
+
+void aligned_heap_free(void* block) {
+  _aligned_free(block);
+}
+
+} // namespace
+
+// Both kinds are charged to the ledger: Wine on Linux overcommits like the
+// Linux heap, and on Windows a commit beyond the physical memory only pages
+// the fields out to the pagefile in the middle of a run.
 void* alloc_large_pages(std::size_t size) {
   const std::size_t rounded = round_up_to_page(size, init_large_pages());
   if (rounded == 0) {
     return nullptr;
   }
-  return VirtualAlloc(nullptr, rounded, MEM_COMMIT | MEM_RESERVE | MEM_LARGE_PAGES, PAGE_READWRITE);
+  return charged_allocation(rounded, ledger_charge(rounded), virtual_alloc_large, virtual_free);
 }
 
 void free_large_pages(void* block) {
   init_large_pages();
-  if (block != nullptr) {
-    VirtualFree(block, 0, MEM_RELEASE);
-  }
+  charged_release(block, virtual_free);
 }
 
 void* alloc_aligned(std::size_t size) {
-  return _aligned_malloc(size, 64);
+  // The runtime adds its alignment slack to the request; near the top of a
+  // 32-bit size type that sum would wrap to a tiny block.
+  if (!block_request_fits(size)) {
+    return nullptr;
+  }
+  return charged_allocation(size, ledger_charge(size), aligned_heap, aligned_heap_free);
 }
 
 void free_aligned(void* block) {
-  _aligned_free(block);
+  charged_release(block, aligned_heap_free);
 }
 
 std::uint64_t available_physical_memory() {
