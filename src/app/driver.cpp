@@ -12,7 +12,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <exception>
 #include <istream>
+#include <new>
 #include <ostream>
 
 namespace velto {
@@ -97,8 +99,10 @@ std::string grid_size_limit_message(std::uint64_t grid_size, std::uint64_t size_
   return {};
 }
 
-int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-               std::ostream& err, const DriverServices& services) {
+namespace {
+
+int run_invocation(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, const DriverServices& services) {
   TopologyCache topology;
   const CommandLine line = parse_command_line(arguments);
   if (!line.error.empty()) {
@@ -146,6 +150,33 @@ int velto_main(const std::vector<std::string>& arguments, std::istream& in, std:
   write_line(out, "press enter to exit");
   in.get(); // returns on Enter, on any other character, and at end of input
   return report.valid ? 0 : 1;
+}
+
+} // namespace
+
+int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+               std::ostream& err, const DriverServices& services) {
+  // Whatever escapes the layers below (memory for the parser or a printout,
+  // a thread or lock the library could not make) ends here with a message
+  // instead of std::terminate.
+  try {
+    return run_invocation(arguments, in, out, err, services);
+  } catch (const std::bad_alloc&) {
+    write_fatal_error(err, "out of memory");
+  } catch (const std::exception& error) {
+    write_fatal_error(err, error.what());
+  } catch (...) {
+    write_fatal_error(err, "unknown error");
+  }
+  return 1;
+}
+
+void write_fatal_error(std::ostream& err, std::string_view what) noexcept {
+  try {
+    write_line(err, fmt::format("fatal error: {}; aborting", what));
+  } catch (...) {
+    // Nothing is left to say it with.
+  }
 }
 
 } // namespace velto

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velto {
@@ -26,9 +27,14 @@ struct DriverServices {
 DriverServices live_driver_services();
 
 /// Runs one invocation: `arguments` as main received them (the first is the
-/// program's path). Returns the exit status, 0 or 1.
+/// program's path). Returns the exit status, 0 or 1; an exception from below
+/// ends in write_fatal_error and 1.
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                std::ostream& err, const DriverServices& services = live_driver_services());
+
+/// "fatal error: {what}; aborting" on `err`, for a failure nothing below the
+/// entry point caught. Never throws.
+void write_fatal_error(std::ostream& err, std::string_view what) noexcept;
 
 /// The help after the usage text: the per-thread memory of every grid size.
 void print_memory_table(std::ostream& out);

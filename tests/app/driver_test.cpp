@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace velto {
@@ -124,6 +128,45 @@ TEST(Driver, InvalidRunStillPromptsAndExitsWithOne) {
   ASSERT_EQ(r.runs.size(), 1u);
   EXPECT_EQ(r.runs[0].grid_size, 192u);
   EXPECT_EQ(r.runs[0].duration, 30u);
+}
+
+TEST(Driver, NothingThrownBelowEscapesTheEntry) {
+  struct Case {
+    const char* what;
+    std::function<void()> fail;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"bad_alloc", [] { throw std::bad_alloc(); }, "fatal error: out of memory; aborting\n"},
+      {"system_error",
+       [] {
+         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                 "thread");
+       },
+       "fatal error: thread: "},
+      {"length_error", [] { throw std::length_error("vector"); },
+       "fatal error: vector; aborting\n"},
+      {"not an exception", [] { throw 42; }, "fatal error: unknown error; aborting\n"},
+  };
+  for (const auto& c : cases) {
+    for (const char* action : {"run", "fish"}) {
+      DriverServices services;
+      services.show_fish = c.fail;
+      services.run_benchmark = [&](RunConfig, TopologyCache&, std::ostream&, std::ostream&) {
+        c.fail();
+        return ScoreReport{};
+      };
+      std::istringstream in;
+      std::ostringstream out;
+      std::ostringstream err;
+      const std::vector<std::string> args = std::string(action) == "fish"
+                                                ? std::vector<std::string>{"velto", "--velto"}
+                                                : std::vector<std::string>{"velto", "-s", "64"};
+      EXPECT_EQ(velto_main(args, in, out, err, services), 1) << c.what << " " << action;
+      EXPECT_TRUE(err.str().starts_with(c.err)) << c.what << " " << action << ": " << err.str();
+      EXPECT_TRUE(err.str().ends_with("; aborting\n")) << c.what << " " << action;
+    }
+  }
 }
 
 TEST(Driver, GridSizeLimitsDependOnTheSizeType) {

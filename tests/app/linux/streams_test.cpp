@@ -1,0 +1,258 @@
+// The real program with its standard streams closed, redirected, broken or on
+// a terminal. VELTO_EXE names the program when ctest runs this test.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* program() {
+  return std::getenv("VELTO_EXE");
+}
+
+// Both ends close on exec; dup2 clears the flag on the copy the child keeps.
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  Pipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) == 0) {
+      read = fds[0];
+      write = fds[1];
+    }
+  }
+  ~Pipe() {
+    close_read();
+    close_write();
+  }
+  void close_read() {
+    if (read >= 0) {
+      ::close(read);
+      read = -1;
+    }
+  }
+  void close_write() {
+    if (write >= 0) {
+      ::close(write);
+      write = -1;
+    }
+  }
+};
+
+// The child's standard streams: a descriptor to copy, or -1 to leave closed.
+struct ChildStreams {
+  int in = -1;
+  int out = -1;
+  int err = -1;
+};
+
+pid_t spawn(const std::vector<std::string>& args, ChildStreams streams) {
+  std::vector<std::string> all{program()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    const int wanted[3] = {streams.in, streams.out, streams.err};
+    for (int fd = 0; fd < 3; ++fd) {
+      if (wanted[fd] < 0) {
+        ::close(fd);
+      } else if (wanted[fd] != fd) {
+        dup2(wanted[fd], fd);
+      } else {
+        fcntl(fd, F_SETFD, 0);
+      }
+    }
+    signal(SIGPIPE, SIG_DFL); // the program must ignore it on its own
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The wait status, or -1 after killing a child that did not end in time.
+int wait_for(pid_t pid, std::chrono::seconds limit = 120s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      return status;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+bool still_running(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, WNOHANG) == 0;
+}
+
+// Reads until `marker` has arrived or the stream ends.
+std::string read_until(int fd, const std::string& marker) {
+  std::string text;
+  char buffer[4096];
+  while (text.find(marker) == std::string::npos) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) {
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+const std::vector<std::string> kShortRun = {
+    "-s", "64", "-d", "1", "-n", "1", "--bypass-timer-check"};
+
+class Streams : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (program() == nullptr) {
+      GTEST_SKIP() << "VELTO_EXE is not set (ctest sets it)";
+    }
+    null_ = open("/dev/null", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(null_, 0);
+  }
+  void TearDown() override {
+    if (null_ >= 0) {
+      close(null_);
+    }
+  }
+  int null_ = -1;
+};
+
+TEST_F(Streams, BrokenClosedOrFullStandardOutputLeavesTheStatusAlone) {
+  const int dev_full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(dev_full, 0);
+  enum class Out { reader_gone, closed, full };
+  struct Case {
+    std::vector<std::string> args;
+    Out out;
+  };
+  const Case cases[] = {
+      {{"--help"}, Out::reader_gone}, {{"--help"}, Out::closed},
+      {{"--help"}, Out::full},        {{"--timer-debug"}, Out::reader_gone},
+      {kShortRun, Out::reader_gone},  {kShortRun, Out::closed},
+  };
+  for (const auto& c : cases) {
+    const std::string what = c.args[0] + " / " + std::to_string(static_cast<int>(c.out));
+    Pipe out;
+    ChildStreams streams{null_, -1, null_};
+    if (c.out == Out::reader_gone) {
+      out.close_read(); // as `velto ... | head -c 0`: every write meets a closed pipe
+      streams.out = out.write;
+    } else if (c.out == Out::full) {
+      streams.out = dev_full;
+    }
+    const pid_t pid = spawn(c.args, streams);
+    ASSERT_GT(pid, 0) << what;
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status))
+        << what << ": ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : -1);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << what;
+  }
+  close(dev_full);
+}
+
+TEST_F(Streams, StandardOutputToAFileHoldsTheWholeHelp) {
+  char path[] = "/tmp/velto-streams-XXXXXX";
+  const int file = mkstemp(path);
+  ASSERT_GE(file, 0);
+  const pid_t pid = spawn({"--help"}, {null_, file, null_});
+  const int status = wait_for(pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::string text(1 << 16, '\0');
+  const ssize_t n = pread(file, text.data(), text.size(), 0);
+  ASSERT_GT(n, 0);
+  text.resize(static_cast<std::size_t>(n));
+  close(file);
+  unlink(path);
+  EXPECT_EQ(text.rfind("USAGE:", 0), 0u) << text;
+  EXPECT_TRUE(text.ends_with("  8192               32.02 TiB\n")) << text;
+}
+
+TEST_F(Streams, PromptEndsAtOneCharacterOrEndOfInputWhateverStandardInputIs) {
+  enum class In { dev_null, closed, pipe_closed, pipe_enter, terminal_enter };
+  for (const In kind :
+       {In::dev_null, In::closed, In::pipe_closed, In::pipe_enter, In::terminal_enter}) {
+    const int k = static_cast<int>(kind);
+    Pipe in;
+    Pipe out;
+    int terminal = -1;
+    int terminal_child = -1;
+    ChildStreams streams{-1, out.write, null_};
+    switch (kind) {
+    case In::dev_null:
+      streams.in = null_;
+      break;
+    case In::closed:
+      break;
+    case In::pipe_closed:
+    case In::pipe_enter:
+      streams.in = in.read;
+      break;
+    case In::terminal_enter:
+      terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      ASSERT_GE(terminal, 0);
+      ASSERT_EQ(grantpt(terminal), 0);
+      ASSERT_EQ(unlockpt(terminal), 0);
+      terminal_child = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      ASSERT_GE(terminal_child, 0);
+      streams.in = terminal_child;
+      break;
+    }
+    const pid_t pid = spawn(kShortRun, streams);
+    ASSERT_GT(pid, 0) << k;
+    out.close_write();
+    in.close_read();
+    const std::string shown = read_until(out.read, "press enter to exit\n");
+    EXPECT_TRUE(shown.ends_with("press enter to exit\n")) << k << shown;
+
+    if (kind == In::pipe_closed || kind == In::pipe_enter || kind == In::terminal_enter) {
+      // Nothing typed yet: the program waits.
+      std::this_thread::sleep_for(300ms);
+      EXPECT_TRUE(still_running(pid)) << k;
+    }
+    if (kind == In::pipe_closed) {
+      in.close_write();
+    } else if (kind == In::pipe_enter) {
+      ASSERT_EQ(::write(in.write, "\n", 1), 1);
+    } else if (kind == In::terminal_enter) {
+      ASSERT_EQ(::write(terminal, "\n", 1), 1);
+    }
+    const int status = wait_for(pid, 60s);
+    ASSERT_TRUE(WIFEXITED(status)) << k;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << k;
+    if (terminal >= 0) {
+      close(terminal_child);
+      close(terminal);
+    }
+  }
+}
+
+} // namespace
+} // namespace velto
