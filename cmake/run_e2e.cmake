@@ -3,8 +3,12 @@
 #   cmake -DPROGRAM=... -DARGS=a|b -DSTATUS=0 -DOUT_REGEX=... -DERR_REGEX=... -P run_e2e.cmake
 # Arguments are separated by "|". EMULATOR, when set, is put before the program
 # (Wine for the Windows build). With ONLY_IF_NOT_COMPLIANT the check is skipped
-# on a machine whose fast timer meets the HWBOT rules.
+# on a machine whose fast timer meets the HWBOT rules. TIMEOUT (seconds, 300 by
+# default) bounds the run.
 string(REPLACE "|" ";" _args "${ARGS}")
+if(NOT DEFINED TIMEOUT)
+  set(TIMEOUT 300)
+endif()
 if(ONLY_IF_NOT_COMPLIANT)
   execute_process(COMMAND ${EMULATOR} ${PROGRAM} --timer-debug INPUT_FILE /dev/null
     OUTPUT_VARIABLE _report ERROR_QUIET TIMEOUT 120)
@@ -17,7 +21,7 @@ set(_command ${EMULATOR} ${PROGRAM} ${_args})
 execute_process(COMMAND ${_command}
   INPUT_FILE /dev/null
   OUTPUT_VARIABLE _out ERROR_VARIABLE _err RESULT_VARIABLE _status
-  TIMEOUT 300)
+  TIMEOUT ${TIMEOUT})
 set(_failed FALSE)
 if(NOT "${_status}" STREQUAL "${STATUS}")
   message(SEND_ERROR "exit status ${_status}, expected ${STATUS}")
