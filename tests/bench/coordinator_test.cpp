@@ -133,7 +133,7 @@ TEST(Coordinator, OneThreadRunPrintsEveryStageAndEndsValid) {
       "starting bench\\.\\.",
       "", // the progress line, below
       "validating result\\.\\.",
-      "thread  grid updates   time  MGups  iterations",
+      "thread  grid updates +time +MGups +iterations", // columns widen with the cells
       " {5}0 +[0-9]+  [01]\\.[0-9]{2}s +[0-9]+\\.[0-9]{2} +[0-9]+",
       "===============",
       "  valid result ",
