@@ -20,12 +20,20 @@
 #error "velto needs an x86 processor"
 #endif
 
+// VELTO_PREFETCH_READ / VELTO_PREFETCH_WRITE hint that the cache line at an
+// address will soon be read, or read and written. A hint never faults, so the
+// address may lie outside any allocation.
 #if defined(_MSC_VER) && !defined(__clang__)
+#include <xmmintrin.h>
 #define VELTO_COMPILER_MSVC 1
 #define VELTO_RESTRICT __restrict
 #define VELTO_NOINLINE __declspec(noinline)
+#define VELTO_PREFETCH_READ(address) _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0)
+#define VELTO_PREFETCH_WRITE(address) _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0)
 #else
 #define VELTO_COMPILER_GNU 1
 #define VELTO_RESTRICT __restrict__
 #define VELTO_NOINLINE __attribute__((noinline))
+#define VELTO_PREFETCH_READ(address) __builtin_prefetch((address), 0, 3)
+#define VELTO_PREFETCH_WRITE(address) __builtin_prefetch((address), 1, 3)
 #endif
