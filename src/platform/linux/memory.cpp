@@ -1,5 +1,5 @@
-// Memory services on Linux: MAP_HUGETLB large pages, posix_memalign blocks,
-// MemAvailable.
+// Memory services on Linux: MAP_HUGETLB large pages, posix_memalign blocks
+// (transparent huge pages for large ones), MemAvailable.
 #include "platform/memory.hpp"
 
 #include "platform/linux/file.hpp"
@@ -69,10 +69,21 @@ void free_large_pages(void* block) {
 
 namespace {
 
+// Field blocks are streamed through once per half-step; on 2 MiB pages the
+// walk takes far fewer TLB misses and zeroing them takes far fewer page faults.
+// Transparent huge pages need a 2 MiB-aligned range and, in the kernel's
+// default "madvise" mode, the hint; without them the block still works on
+// ordinary pages, so the hint's result does not matter.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 void* posix_aligned(std::size_t size) {
   void* block = nullptr;
-  if (posix_memalign(&block, 64, size) != 0) {
+  const std::size_t alignment = size >= kHugePage ? kHugePage : 64;
+  if (posix_memalign(&block, alignment, size) != 0) {
     return nullptr;
+  }
+  if (alignment == kHugePage) {
+    madvise(block, size, MADV_HUGEPAGE);
   }
   return block;
 }
