@@ -120,8 +120,10 @@ def velto(exe, n, threads, duration, workload, threading, prefix=(), env=None):
     rss = re.search(r"Maximum resident set size \(kbytes\): (\d+)", err)
     if not valid:
         score = None
+    # Keep velto's own last words, not /usr/bin/time's report.
+    own_err = err.split("\tCommand being timed")[0]
     return VeltoRun(score, init_ms, int(rss.group(1)) * 1024 if rss else None, valid,
-                    (out + err)[-400:])
+                    (out[-200:] + own_err[-200:]))
 
 
 # ---------------------------------------------------------------- zero-fill
