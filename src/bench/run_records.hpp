@@ -3,11 +3,11 @@
 #pragma once
 
 #include "bench/placement.hpp"
+#include "bench/start_barrier.hpp"
 #include "platform/timers.hpp"
 #include "solver/workload.hpp"
 
 #include <atomic>
-#include <barrier>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -100,8 +100,6 @@ public:
 private:
   std::atomic<bool> raised_{false};
 };
-
-using StartBarrier = std::barrier<>;
 
 /// Everything one worker reaches; copied by value into its thread.
 struct WorkerArgs {
