@@ -67,6 +67,11 @@ def spread(values):
     return (min(values), max(values)) if values else (None, None)
 
 
+def span(values):
+    low, high = spread(values)
+    return f"({low:.0f}-{high:.0f})" if low is not None else ""
+
+
 # ---------------------------------------------------------------- daxpy
 def llc_bytes():
     try:
@@ -254,6 +259,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--duration", type=int, default=5)
     parser.add_argument("--threading", default="os", choices=["os", "numa", "phte"])
+    parser.add_argument("--settle", type=int, default=15,
+                        help="seconds between initialisation measurements (see the init part)")
     parser.add_argument("--skip", nargs="*", default=[],
                         choices=["table", "overhead", "init", "wine"])
     parser.add_argument("--json", help="also write every figure to this file")
@@ -308,23 +315,35 @@ def main():
                         "init_ms": [r.init_ms for r in results], "load": load()})
 
     if "init" not in args.skip:
+        # Freed memory goes back to the host of a virtual machine after a few
+        # seconds (balloon free-page reporting), and touching it again costs
+        # twenty times more than touching memory just released. velto and each
+        # fill therefore start from the same settled state: every measurement
+        # waits --settle seconds after the one before it.
         print()
-        print("initialisation (1 thread, standing_wave) against a zero-fill of the same memory:")
+        print("initialisation (1 thread, standing_wave) against a zero-fill of the same memory,")
+        print(f"each started {args.settle} s after the previous measurement:")
         for n in args.sizes:
             size = memory_per_thread(n)
-            inits = [c["init_ms"] for c in record["cells"]
-                     if c["n"] == n and c["threads"] == 1 and c["workload"] == "standing_wave"]
-            inits = inits[0] if inits else [velto(args.velto, n, 1, 1, "standing_wave",
-                                                  args.threading).init_ms
-                                            for _ in range(args.runs)]
-            plain = median([zero_fill_seconds(size, False) for _ in range(3)]) * 1000
-            huge = median([zero_fill_seconds(size, True) for _ in range(3)]) * 1000
-            init = median(inits)
-            print(f"  N = {n}: init {fmt(init, 0)} ms; zero-fill of {size / MIB:.0f} MiB "
-                  f"{plain:.0f} ms (4 KiB pages), {huge:.0f} ms (huge pages); "
+            inits, plains, huges = [], [], []
+            for _ in range(args.runs):
+                time.sleep(args.settle)
+                inits.append(velto(args.velto, n, 1, 1, "standing_wave", args.threading).init_ms)
+                time.sleep(args.settle)
+                plains.append(zero_fill_seconds(size, False) * 1000)
+                time.sleep(args.settle)
+                huges.append(zero_fill_seconds(size, True) * 1000)
+            inits = [i for i in inits if i is not None]
+            init = median(inits) if inits else None
+            plain = median(plains)
+            huge = median(huges)
+            print(f"  N = {n}: init {fmt(init, 0)} ms {span(inits)}; zero-fill of "
+                  f"{size / MIB:.0f} MiB {plain:.0f} ms {span(plains)} (4 KiB pages), "
+                  f"{huge:.0f} ms {span(huges)} (huge pages); "
                   f"init / zero-fill {fmt(init / plain if init else None, 2)} and "
                   f"{fmt(init / huge if init else None, 2)}; load {load():.2f}")
-            record[f"init_{n}"] = {"init_ms": inits, "fill_ms": plain, "fill_huge_ms": huge}
+            record[f"init_{n}"] = {"init_ms": inits, "fill_ms": plains, "fill_huge_ms": huges,
+                                   "settle_s": args.settle}
 
     if "overhead" not in args.skip:
         print()
