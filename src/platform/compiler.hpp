@@ -20,6 +20,10 @@
 #error "velto needs an x86 processor"
 #endif
 
+// VELTO_UNROLL(n) before a loop asks the compiler to unroll its machine code n
+// times. The source loop, its arithmetic and its order stay as written; only
+// the loop's bookkeeping is shared between consecutive iterations.
+//
 // VELTO_PREFETCH_READ / VELTO_PREFETCH_WRITE hint that the cache line at an
 // address will soon be read, or read and written. A hint never faults, so the
 // address may lie outside any allocation.
@@ -30,10 +34,13 @@
 #define VELTO_NOINLINE __declspec(noinline)
 #define VELTO_PREFETCH_READ(address) _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0)
 #define VELTO_PREFETCH_WRITE(address) _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0)
+#define VELTO_UNROLL(n)
 #else
 #define VELTO_COMPILER_GNU 1
 #define VELTO_RESTRICT __restrict__
 #define VELTO_NOINLINE __attribute__((noinline))
 #define VELTO_PREFETCH_READ(address) __builtin_prefetch((address), 0, 3)
 #define VELTO_PREFETCH_WRITE(address) __builtin_prefetch((address), 1, 3)
+#define VELTO_PRAGMA(text) _Pragma(#text)
+#define VELTO_UNROLL(n) VELTO_PRAGMA(GCC unroll n)
 #endif

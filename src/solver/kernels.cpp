@@ -20,6 +20,13 @@ namespace {
 // Prefetching the cached planes as well costs more than it brings.
 constexpr std::uintptr_t kPrefetchAhead = 2048;
 
+// A row loop's body is some 30 instructions and one core runs close to its
+// issue rate on it, so the loop's own increments and tests cost a real share.
+// Each row loop's machine code is unrolled four times (the source keeps one
+// node per iteration, the arithmetic and its order are untouched): +13% on one
+// thread and +11% on two at N = 192, +3% at N = 448, +5% at N = 64 on the
+// machine velto was tuned on; unrolling twice or eight times measured the same.
+
 // The address kPrefetchAhead bytes past a node, taken as an integer because it
 // may lie past the end of the block (a prefetch hint never faults).
 inline const void* ahead(const FieldNode* node) {
@@ -31,6 +38,7 @@ inline const void* ahead(const FieldNode* node) {
 void update_h_row(FieldNode* VELTO_RESTRICT h, const FieldNode* VELTO_RESTRICT e0,
                   const FieldNode* VELTO_RESTRICT ex, const FieldNode* VELTO_RESTRICT ey,
                   std::size_t end, double c) {
+  VELTO_UNROLL(4)
   for (std::size_t z = 1; z < end; ++z) {
     if ((z & 1) == 0) {
       VELTO_PREFETCH_READ(ahead(ex + z));
@@ -51,6 +59,7 @@ void update_h_row(FieldNode* VELTO_RESTRICT h, const FieldNode* VELTO_RESTRICT e
 void update_e_row(FieldNode* VELTO_RESTRICT e, const FieldNode* VELTO_RESTRICT h0,
                   const FieldNode* VELTO_RESTRICT hx, const FieldNode* VELTO_RESTRICT hy,
                   std::size_t end, double c) {
+  VELTO_UNROLL(4)
   for (std::size_t z = 2; z < end; ++z) {
     if ((z & 1) == 0) {
       VELTO_PREFETCH_READ(ahead(h0 + z));
