@@ -86,8 +86,8 @@ void set_available_memory_query(MemoryLedger::AvailableQuery query) {
       query ? std::move(query) : MemoryLedger::AvailableQuery(available_physical_memory));
 }
 
-void* charged_allocation(std::size_t size, std::uint64_t charge, void* (*allocate)(std::size_t),
-                         void (*release)(void*)) {
+void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void (*release)(void*)) {
+  const std::uint64_t charge = ledger_charge(size);
   MemoryLedger& ledger = process_memory_ledger();
   if (!ledger.reserve(charge)) {
     return nullptr;

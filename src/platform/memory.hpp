@@ -94,11 +94,10 @@ MemoryLedger& process_memory_ledger();
 void set_available_memory_query(MemoryLedger::AvailableQuery query);
 
 /// For the OS implementations: calls `allocate(size)` when the process's ledger
-/// can take `charge`, and remembers what the block was charged. Null, holding
-/// nothing, when the ledger refuses or the allocation fails; `release` frees
-/// the block when its charge cannot be remembered.
-void* charged_allocation(std::size_t size, std::uint64_t charge, void* (*allocate)(std::size_t),
-                         void (*release)(void*));
+/// can take `ledger_charge(size)`, and remembers what the block was charged.
+/// Null, holding nothing, when the ledger refuses or the allocation fails;
+/// `release` frees the block when its charge cannot be remembered.
+void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void (*release)(void*));
 
 /// For the OS implementations: frees `block` with `release` and gives its
 /// charge back. Null does nothing; a block the ledger never charged is freed.

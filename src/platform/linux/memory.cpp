@@ -100,7 +100,7 @@ void* alloc_aligned(std::size_t size) {
   if (!block_request_fits(size)) {
     return nullptr;
   }
-  return charged_allocation(size, ledger_charge(size), posix_aligned, release_aligned);
+  return charged_allocation(size, posix_aligned, release_aligned);
 }
 
 void free_aligned(void* block) {

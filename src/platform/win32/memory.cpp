@@ -61,7 +61,7 @@ void* alloc_large_pages(std::size_t size) {
   if (rounded == 0) {
     return nullptr;
   }
-  return charged_allocation(rounded, ledger_charge(rounded), virtual_alloc_large, virtual_free);
+  return charged_allocation(rounded, virtual_alloc_large, virtual_free);
 }
 
 void free_large_pages(void* block) {
@@ -75,7 +75,7 @@ void* alloc_aligned(std::size_t size) {
   if (!block_request_fits(size)) {
     return nullptr;
   }
-  return charged_allocation(size, ledger_charge(size), aligned_heap, aligned_heap_free);
+  return charged_allocation(size, aligned_heap, aligned_heap_free);
 }
 
 void free_aligned(void* block) {
