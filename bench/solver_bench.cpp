@@ -29,7 +29,7 @@ StandingWave* wave_of_size(std::uint64_t n) {
   wave.reset();
   size = 0;
   auto fresh = std::make_unique<StandingWave>(0);
-  if (fresh->allocate(FieldConfig{nullptr, n, 0.01}) || fresh->initialize()) {
+  if (fresh->allocate(FieldConfig{false, n, 0.01}) || fresh->initialize()) {
     return nullptr;
   }
   wave = std::move(fresh);

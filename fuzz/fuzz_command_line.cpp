@@ -4,6 +4,7 @@
 #include "app/console.hpp"
 #include "app/driver.hpp"
 #include "app/options.hpp"
+#include "solver/workload.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -98,10 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         velto::grid_sizes.end()) {
       fail("a run was asked for with a grid size outside the list");
     }
-    if (config.workload != "standing_wave" && config.workload != "soft_gaussian") {
+    if (!velto::choice_named(velto::workload_table, config.workload)) {
       fail("a run was asked for with an unknown workload");
     }
-    if (config.threading != "os" && config.threading != "numa" && config.threading != "phte") {
+    if (velto::name_of_choice(velto::threading_table, config.threading).empty()) {
       fail("a run was asked for with an unknown threading manager");
     }
     if (status != 1 || !ends_with(printed, "press enter to exit\n")) {

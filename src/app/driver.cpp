@@ -4,7 +4,7 @@
 #include "app/console.hpp"
 #include "app/options.hpp"
 #include "bench/coordinator.hpp"
-#include "platform/memory.hpp"
+#include "platform/format.hpp"
 #include "platform/output.hpp"
 #include "solver/field.hpp"
 #include "solver/workload.hpp"
@@ -118,12 +118,12 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
   }
   if (std::find(grid_sizes.begin(), grid_sizes.end(), config.grid_size) == grid_sizes.end()) {
     write_line(err, fmt::format("Invalid size '{}', must be one of: {}", config.grid_size,
-                                grid_sizes_text));
+                                grid_sizes_text()));
     return 1;
   }
   if (!make_workload(config.workload, 0)) {
     write_line(err, fmt::format("Invalid workload name '{}', must be one of: {}", config.workload,
-                                workload_names_text));
+                                workload_names_text()));
     return 1;
   }
   if (line.help) {

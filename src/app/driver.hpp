@@ -1,7 +1,7 @@
 // The main flow: parse, validate, then exactly one action.
 #pragma once
 
-#include "app/run_config.hpp"
+#include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
 #include "platform/cpu.hpp"
 #include "platform/timers.hpp"

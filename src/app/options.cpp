@@ -1,11 +1,14 @@
 // The option table and its parser. Only code that is the same on every OS.
 #include "app/options.hpp"
 
+#include "solver/workload.hpp"
+
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace velto {
 
@@ -71,6 +74,14 @@ public:
 
 } // namespace
 
+std::string grid_sizes_text() {
+  return fmt::format("{}", fmt::join(grid_sizes, ", "));
+}
+
+std::string workload_names_text() {
+  return join_choice_names(workload_table);
+}
+
 std::string executable_name(std::string_view first_argument) {
   const auto slash = first_argument.find_last_of("/\\");
   if (slash == std::string_view::npos) {
@@ -102,23 +113,29 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
          [&](const std::string& v) {
            config.duration = parse_decimal<std::uint32_t>(v, "--duration");
          },
-         fmt::format("Bench duration (s) between {}-{}s", kMinDuration, kMaxDuration))
+         fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration))
       ->type_name("duration");
   app.add_option_function<std::string>(
          "-s,--size",
          [&](const std::string& v) {
            config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
          },
-         fmt::format("Grid size, one of [{}]", grid_sizes_text))
+         fmt::format("Grid size, one of [{}]", grid_sizes_text()))
       ->type_name("size");
   app.add_option("--workload", config.workload,
                  fmt::format("Workload to use (results with different workloads aren't "
                              "comparable), one of [{}]",
-                             workload_names_text))
+                             workload_names_text()))
       ->type_name("workload");
-  app.add_option("--threading", config.threading, "Threading manager to use")
+  // The parser admits only the table's names, so the callback always finds one.
+  app.add_option_function<std::string>(
+         "--threading",
+         [&](const std::string& v) {
+           config.threading = choice_named(threading_table, v).value_or(Threading::os);
+         },
+         "Threading manager to use")
       ->type_name("threading")
-      ->check(CLI::IsMember({"os", "numa", "phte"}));
+      ->check(CLI::IsMember(choice_names(threading_table)));
   app.add_flag("--large-pages", config.large_pages, "Use large pages allocator");
   app.add_flag("--bypass-timer-check", config.bypass_timer_check,
                "Run the bench even if the timer is not HWBOT compliant");

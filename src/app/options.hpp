@@ -2,7 +2,7 @@
 // flags, and the usage text.
 #pragma once
 
-#include "app/run_config.hpp"
+#include "bench/run_config.hpp"
 
 #include <array>
 #include <cstdint>
@@ -15,12 +15,12 @@ namespace velto {
 /// The allowed grid sizes, in the order the help table lists them.
 inline constexpr std::array<std::uint64_t, 14> grid_sizes = {64,  128, 192, 256,  320,  384,  448,
                                                              512, 640, 768, 1024, 2048, 4096, 8192};
-inline constexpr std::string_view grid_sizes_text =
-    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
-inline constexpr std::string_view workload_names_text = "standing_wave, soft_gaussian";
 
-inline constexpr std::uint32_t kMinDuration = 1;
-inline constexpr std::uint32_t kMaxDuration = 1000;
+/// "64, 128, … 8192": the sizes as the help and the size error list them.
+std::string grid_sizes_text();
+
+/// "standing_wave, soft_gaussian": the workload table's names.
+std::string workload_names_text();
 
 /// What one command line asks for.
 struct CommandLine {

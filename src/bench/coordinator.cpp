@@ -5,6 +5,7 @@
 #include "bench/report.hpp"
 #include "bench/worker.hpp"
 #include "platform/cpu.hpp"
+#include "platform/format.hpp"
 #include "platform/memory.hpp"
 #include "platform/output.hpp"
 #include "solver/field.hpp"
@@ -66,6 +67,13 @@ struct SharedRunState {
   ProgressBoard progress_board;
 };
 
+// Prints what went wrong and keeps it as a problem of the run. The console
+// text is the problem's own message.
+void report_problem(RunResult& result, std::ostream& err, RunIssue issue, std::string message) {
+  write_line(err, message);
+  result.problems.push_back({issue, std::move(message)});
+}
+
 void print_header(const RunParameters& parameters, std::ostream& out) {
   const std::uint32_t threads = parameters.thread_plan.thread_count;
   const std::uint64_t n = parameters.grid_size;
@@ -73,15 +81,16 @@ void print_header(const RunParameters& parameters, std::ostream& out) {
   write_line(out, cpu_brand_string());
   write_line(out, isa_feature_list());
   write_line(out, fmt::format("running with {} thread{} ({})", threads, threads > 1 ? "s" : "",
-                              parameters.threading));
+                              name_of_choice(threading_table, parameters.threading)));
   write_line(out, fmt::format("{} x {} x {} grid", n, n, n));
   write_line(out, format_bytes(per_thread) + " per thread");
   write_line(out, format_bytes(per_thread * threads) + " total");
 }
 
-// False when the run must not start.
+// False when the run must not start; the reason is then a problem of `result`.
 bool check_timers(const RunParameters& parameters, const RunHooks& hooks, const TimerInfo& fast,
-                  const TimerInfo& coarse, std::ostream& out, std::ostream& err) {
+                  const TimerInfo& coarse, RunResult& result, std::ostream& out,
+                  std::ostream& err) {
   const std::string_view source = timer_source_name(fast.source);
   write_line(out, fmt::format("Fast Timer Frequency: {} ({})",
                               format_quantity(shown_frequency(fast), "Hz"), source));
@@ -89,11 +98,13 @@ bool check_timers(const RunParameters& parameters, const RunHooks& hooks, const 
 
   if (!hooks.is_timer_compliant(fast)) {
     if (!parameters.bypass_timer_check) {
-      write_line(err, fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); "
-                                  "aborting",
-                                  source));
-      write_line(err, "Use --bypass-timer-check to run regardless if you are sure that this is a "
-                      "detection error in terms of your windows version, processor, or timer");
+      report_problem(result, err, RunIssue::timer_not_compliant,
+                     fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); "
+                                 "aborting\n"
+                                 "Use --bypass-timer-check to run regardless if you are sure that "
+                                 "this is a detection error in terms of your windows version, "
+                                 "processor, or timer",
+                                 source));
       return false;
     }
     print_warning_banner(err);
@@ -107,11 +118,13 @@ bool check_timers(const RunParameters& parameters, const RunHooks& hooks, const 
   // Two seconds beyond the duration cover allocation, initialisation and validation.
   const std::int64_t horizon = static_cast<std::int64_t>(parameters.duration) + 2;
   if (timer_will_overflow(fast, read_fast_timer(), horizon)) {
-    write_line(err, "fast timer will overflow during the run; aborting");
+    report_problem(result, err, RunIssue::timer_overflow,
+                   "fast timer will overflow during the run; aborting");
     return false;
   }
   if (timer_will_overflow(coarse, static_cast<std::int64_t>(read_coarse_timer()), horizon)) {
-    write_line(err, "coarse timer will overflow during the run; aborting");
+    report_problem(result, err, RunIssue::timer_overflow,
+                   "coarse timer will overflow during the run; aborting");
     return false;
   }
   return true;
@@ -127,7 +140,7 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
   result.workload_name = parameters.workload_name;
   if (threads == 0) {
     // The coordinator always asks for at least one; a run of none proves nothing.
-    write_line(err, "no threads to run; aborting");
+    report_problem(result, err, RunIssue::could_not_prepare, "no threads to run; aborting");
     result.stop_raised = true;
     return result;
   }
@@ -136,47 +149,51 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
   std::vector<std::thread> started;
   try {
     shared = std::make_unique<SharedRunState>(threads);
-    // Room for every result up front: a worker's append must not throw.
+    // Room for every result and every worker's problem up front: a worker's
+    // append must not throw.
     result.results.reserve(threads);
+    result.problems.reserve(static_cast<std::size_t>(threads) + 4);
     started.reserve(threads - 1);
   } catch (const std::exception&) {
-    write_line(err,
-               fmt::format("not enough memory to prepare a run of {} threads; aborting", threads));
+    report_problem(
+        result, err, RunIssue::could_not_prepare,
+        fmt::format("not enough memory to prepare a run of {} threads; aborting", threads));
     return result;
   }
 
   print_header(parameters, out);
   const TimerInfo fast = hooks.fast_timer_info();
   const TimerInfo coarse = hooks.coarse_timer_info();
-  if (!check_timers(parameters, hooks, fast, coarse, out, err)) {
+  if (!check_timers(parameters, hooks, fast, coarse, result, out, err)) {
     return result;
   }
 
-  const auto worker_args = [&](std::uint32_t index) {
-    return WorkerArgs{index,
-                      &parameters,
-                      &result,
-                      &shared->console_lock,
-                      &shared->results_lock,
-                      &shared->start_barrier,
-                      shared->stop_request,
-                      &shared->progress_board,
-                      fast,
-                      coarse,
-                      index == 0,
-                      &out,
-                      &err};
-  };
+  RunContext run{parameters,
+                 result,
+                 shared->console_lock,
+                 shared->results_lock,
+                 shared->start_barrier,
+                 shared->stop_request,
+                 shared->progress_board,
+                 fast,
+                 coarse,
+                 out,
+                 err};
 
   bool all_started = true;
   for (std::uint32_t i = 1; i < threads; ++i) {
     try {
-      started.push_back(hooks.start_thread([args = worker_args(i)] { run_worker(args); }));
+      started.push_back(hooks.start_thread([&run, i] { run_worker(run, i); }));
     } catch (const std::exception& error) {
+      std::string message = fmt::format("could not start thread {}: {}; aborting", i, error.what());
       {
         const std::lock_guard lock(shared->console_lock);
-        write_line(err, fmt::format("could not start thread {}: {}; aborting", i, error.what()));
+        write_line(err, message);
         shared->stop_request->raise();
+      }
+      {
+        const std::lock_guard lock(shared->results_lock);
+        result.problems.push_back({RunIssue::could_not_prepare, std::move(message)});
       }
       // The barrier counts every thread of the run. The stop request is up
       // before the first phase can complete, so the threads that did start
@@ -191,7 +208,7 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
     }
   }
   if (all_started) {
-    run_worker(worker_args(0));
+    run_worker(run, 0);
   }
   for (std::thread& thread : started) {
     if (thread.joinable()) {
@@ -211,7 +228,7 @@ ScoreReport run_benchmark(RunConfig config, TopologyCache& topology, std::ostrea
                                  : auto_thread_count(get_topology(topology), config.grid_size);
     // Only the two managers with a plan need the topology; "os" leaves
     // placement to the operating system.
-    if (config.threading == "numa" || config.threading == "phte") {
+    if (config.threading != Threading::os) {
       parameters.thread_plan.plan = make_placement_plan(config.threading, get_topology(topology));
     }
     init_large_pages();
@@ -220,7 +237,7 @@ ScoreReport run_benchmark(RunConfig config, TopologyCache& topology, std::ostrea
     parameters.duration = clamp_duration(config.duration);
     parameters.grid_size = config.grid_size;
     parameters.bypass_timer_check = config.bypass_timer_check;
-    parameters.threading = std::move(config.threading);
+    parameters.threading = config.threading;
     parameters.workload_factory = hooks.workload_factory;
 
     const RunResult result = run_threads(parameters, hooks, out, err);
@@ -228,9 +245,12 @@ ScoreReport run_benchmark(RunConfig config, TopologyCache& topology, std::ostrea
   } catch (const std::exception& error) {
     // Every worker has been joined by now: run_threads lets nothing escape
     // while threads run.
-    write_line(err, fmt::format("the run failed: {}", error.what()));
+    ScoreReport report;
+    report.problems.push_back(
+        {RunIssue::could_not_prepare, fmt::format("the run failed: {}", error.what())});
+    write_line(err, report.problems.back().message);
     print_invalid_banner(err);
-    return {};
+    return report;
   }
 }
 

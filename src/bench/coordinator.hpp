@@ -2,7 +2,7 @@
 // placement plan, run header, timer checks, launch and join of the workers.
 #pragma once
 
-#include "app/run_config.hpp"
+#include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
 #include "platform/timers.hpp"
 #include "platform/topology.hpp"
@@ -24,15 +24,13 @@ struct RunHooks {
   std::function<TimerInfo()> fast_timer_info = velto::fast_timer_info;
   std::function<TimerInfo()> coarse_timer_info = velto::coarse_timer_info;
   std::function<bool(const TimerInfo&)> is_timer_compliant = velto::is_timer_compliant;
-  WorkloadFactory workload_factory = make_workload;
+  WorkloadFactory workload_factory = [](std::string_view name, std::uint32_t thread_index) {
+    return make_workload(name, thread_index);
+  };
   ThreadStarter start_thread = [](std::function<void()> body) {
     return std::thread(std::move(body));
   };
 };
-
-/// The shortest and longest run, in seconds.
-inline constexpr std::uint32_t min_duration = 1;
-inline constexpr std::uint32_t max_duration = 1000;
 
 /// `seconds` clamped to 1..1000.
 std::uint32_t clamp_duration(std::uint32_t seconds);

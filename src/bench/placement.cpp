@@ -140,12 +140,14 @@ PlacementPlan make_phte_plan(const Topology& topology) {
   return plan;
 }
 
-PlacementPlan make_placement_plan(std::string_view threading, const Topology& topology) {
-  if (threading == "numa") {
+PlacementPlan make_placement_plan(Threading threading, const Topology& topology) {
+  switch (threading) {
+  case Threading::numa:
     return make_numa_plan(topology);
-  }
-  if (threading == "phte") {
+  case Threading::phte:
     return make_phte_plan(topology);
+  case Threading::os:
+    break;
   }
   return {};
 }

@@ -2,6 +2,7 @@
 // each worker runs.
 #pragma once
 
+#include "platform/name_table.hpp"
 #include "platform/topology.hpp"
 
 #include <cstdint>
@@ -9,6 +10,16 @@
 #include <vector>
 
 namespace velto {
+
+/// Who places the worker threads: the operating system, or one of the two plans.
+enum class Threading : std::uint8_t { os, numa, phte };
+
+/// The threading managers and their names, in the order the parser lists them.
+inline constexpr NameTable<Threading, 3> threading_table = {{
+    {Threading::os, "os"},
+    {Threading::numa, "numa"},
+    {Threading::phte, "phte"},
+}};
 
 /// Entry k is the processor of worker k; may be shorter or longer than the
 /// thread count (threads beyond its end stay unpinned).
@@ -55,8 +66,8 @@ PlacementPlan make_numa_plan(const Topology& topology);
 /// Performance level first, then SMT index, core rank and group. Empty without nodes.
 PlacementPlan make_phte_plan(const Topology& topology);
 
-/// "numa" and "phte" give their plan; any other name the empty plan.
-PlacementPlan make_placement_plan(std::string_view threading, const Topology& topology);
+/// The plan of `threading`: empty for the operating system's placement.
+PlacementPlan make_placement_plan(Threading threading, const Topology& topology);
 
 /// Pins the calling thread to its plan entry; without an entry it stays as it was.
 void apply_placement(const ThreadPlan& thread_plan, std::uint32_t thread_index);

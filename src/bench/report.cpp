@@ -56,29 +56,65 @@ std::string format_score(double score) {
   return fmt::format("{:.4g} MGups", score);
 }
 
-ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
-                         std::ostream& err) {
+bool ScoreReport::interrupted() const {
+  return std::any_of(problems.begin(), problems.end(),
+                     [](const RunProblem& p) { return p.issue == RunIssue::interrupted; });
+}
+
+ScoreReport judge_run(const RunResult& result) {
+  ScoreReport report;
+  report.problems = result.problems;
   if (result.stop_raised) {
-    print_invalid_banner(err);
-    return {};
+    return report;
   }
   if (result.results.size() < result.expected_threads) {
-    print_invalid_banner(err);
-    write_line(err, "not all threads produced a result");
-    return {};
+    report.problems.push_back({RunIssue::results_missing, "not all threads produced a result"});
+    return report;
   }
-
-  double score = 0.0;
-  std::vector<TableRow> rows;
-  rows.reserve(result.results.size());
   for (const ThreadResult& r : result.results) {
     const double millions = static_cast<double>(r.updates) / 1000000.0;
     const double seconds = static_cast<double>(r.fast_us) / 1000000.0;
     const double rate = millions / seconds;
+    report.threads.push_back({r, seconds, rate});
+    report.score += rate;
+  }
+  for (const ThreadResult& r : result.results) {
+    const std::int64_t fast_ms = r.fast_us / 1000;
+    if (absolute_difference(fast_ms, r.coarse_ms) >= timer_tolerance_ms) {
+      report.problems.push_back(
+          {RunIssue::timers_disagree,
+           fmt::format("disagreement between timers for total work is larger than tolerance\n"
+                       "fast timer = {}ms    coarse timer = {}ms",
+                       fast_ms, r.coarse_ms)});
+      return report;
+    }
+  }
+  report.valid = report.problems.empty();
+  return report;
+}
+
+ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
+                         std::ostream& err) {
+  ScoreReport report = judge_run(result);
+  // Problems found before the report were printed when they happened; the
+  // report shows its own after the banner.
+  const auto own_problems =
+      report.problems.begin() + static_cast<std::ptrdiff_t>(result.problems.size());
+  if (report.threads.empty() && !report.valid) {
+    print_invalid_banner(err);
+    for (auto p = own_problems; p != report.problems.end(); ++p) {
+      write_line(err, p->message);
+    }
+    return report;
+  }
+
+  std::vector<TableRow> rows;
+  rows.reserve(report.threads.size());
+  for (const ThreadScore& t : report.threads) {
+    const ThreadResult& r = t.result;
     rows.push_back({fmt::format("{}", r.thread_index), fmt::format("{}", r.updates),
-                    fmt::format("{:.2f}s", seconds), fmt::format("{:.2f}", rate),
+                    fmt::format("{:.2f}s", t.seconds), fmt::format("{:.2f}", t.rate),
                     fmt::format("{}", r.iterations)});
-    score += rate;
   }
 
   const TableRow header = {"thread", "grid updates", "time", "MGups", "iterations"};
@@ -94,15 +130,12 @@ ScoreReport print_report(const RunResult& result, std::string_view brand, std::o
     print_table_row(out, row, widths);
   }
 
-  for (const ThreadResult& r : result.results) {
-    const std::int64_t fast_ms = r.fast_us / 1000;
-    if (absolute_difference(fast_ms, r.coarse_ms) >= timer_tolerance_ms) {
-      print_invalid_banner(err);
-      write_line(err, "disagreement between timers for total work is larger than tolerance");
-      write_line(err,
-                 fmt::format("fast timer = {}ms    coarse timer = {}ms", fast_ms, r.coarse_ms));
-      return {score, false};
+  if (!report.valid) {
+    print_invalid_banner(err);
+    for (auto p = own_problems; p != report.problems.end(); ++p) {
+      write_line(err, p->message);
     }
+    return report;
   }
 
   write_line(out, "===============");
@@ -110,8 +143,8 @@ ScoreReport print_report(const RunResult& result, std::string_view brand, std::o
   write_line(out, "===============");
   write_line(out, fmt::format("velto v{} {}", velto_version, result.workload_name));
   write_line(out, brand);
-  write_line(out, "final score: " + format_score(score));
-  return {score, true};
+  write_line(out, "final score: " + format_score(report.score));
+  return report;
 }
 
 ScoreReport print_report(const RunResult& result, std::ostream& out, std::ostream& err) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bench/run_records.hpp"
+#include "bench/version.hpp"
 
 #include <array>
 #include <cstddef>
@@ -10,9 +11,6 @@
 #include <string_view>
 
 namespace velto {
-
-/// The version the valid-result line names.
-inline constexpr std::string_view velto_version = "1.2.0";
 
 using TableRow = std::array<std::string, 5>;
 using TableWidths = std::array<std::size_t, 5>;
@@ -29,8 +27,16 @@ void print_warning_banner(std::ostream& err);
 /// "{:.2f} MGups" above 100, else "{:.4g} MGups".
 std::string format_score(double score);
 
-/// Decides validity, prints the table and the verdict, and sums the per-thread
-/// fast-timer rates into the score. `brand` names the processor on the score lines.
+/// The verdict of `result`: its problems and those the results show (missing
+/// results, timers that disagree), each thread's rate and their sum. A run
+/// whose stop request was raised has no thread lines; it is valid only when
+/// every thread delivered, nothing went wrong and every thread's timers agree.
+ScoreReport judge_run(const RunResult& result);
+
+/// Prints the verdict of judge_run: the table (when every thread delivered),
+/// then the valid banner with the score lines on `out`, or the invalid banner
+/// with the report's own problems on `err`. `brand` names the processor on the
+/// score lines.
 ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
                          std::ostream& err);
 /// As above with this processor's brand string.

@@ -32,9 +32,11 @@ struct RunParameters {
   std::uint32_t duration = 1; ///< seconds, already clamped to 1..1000
   std::uint64_t grid_size = 0;
   bool bypass_timer_check = false;
-  std::string threading;
+  Threading threading = Threading::os;
   /// Where each worker gets its workload; tests substitute one that fails.
-  WorkloadFactory workload_factory = make_workload;
+  WorkloadFactory workload_factory = [](std::string_view name, std::uint32_t thread_index) {
+    return make_workload(name, thread_index);
+  };
 };
 
 /// What one worker delivers once its fields validated.
@@ -47,18 +49,61 @@ struct ThreadResult {
   friend bool operator==(const ThreadResult&, const ThreadResult&) = default;
 };
 
+/// Why a run is not valid.
+enum class RunIssue : std::uint8_t {
+  could_not_prepare,   ///< the run's bookkeeping or one of its threads could not be had
+  timer_not_compliant, ///< the fast timer breaks the HWBOT rules and the check was not bypassed
+  timer_overflow,      ///< a timer would overflow during the run
+  worker_failed,       ///< a worker stopped with a message
+  results_missing,     ///< fewer results than threads
+  timers_disagree,     ///< a thread's fast and coarse timer disagree by 32 ms or more
+  interrupted,         ///< the user interrupted the run
+};
+
+/// The codes of the issues, as result files name them.
+inline constexpr NameTable<RunIssue, 7> run_issue_table = {{
+    {RunIssue::could_not_prepare, "could_not_prepare"},
+    {RunIssue::timer_not_compliant, "timer_not_compliant"},
+    {RunIssue::timer_overflow, "timer_overflow"},
+    {RunIssue::worker_failed, "worker_failed"},
+    {RunIssue::results_missing, "results_missing"},
+    {RunIssue::timers_disagree, "timers_disagree"},
+    {RunIssue::interrupted, "interrupted"},
+}};
+
+/// One reason a run is invalid, with the text the console shows for it.
+struct RunProblem {
+  RunIssue issue = RunIssue::could_not_prepare;
+  std::string message; ///< the lines printed on the error stream, without the last newline
+  friend bool operator==(const RunProblem&, const RunProblem&) = default;
+};
+
 /// What the workers of one run produced.
 struct RunResult {
   bool stop_raised = false;
   std::uint32_t expected_threads = 0;
   std::vector<ThreadResult> results; ///< in the order the workers finished
   std::string workload_name;
+  /// What went wrong before or while the workers ran, in the order it happened.
+  std::vector<RunProblem> problems;
 };
 
-/// The verdict handed back to the driver; score is only meaningful when valid.
+/// One thread's line of the result table.
+struct ThreadScore {
+  ThreadResult result;
+  double seconds = 0.0; ///< fast-timer seconds of the timed loop
+  double rate = 0.0;    ///< MGups: updates / 10^6 / seconds
+};
+
+/// The verdict of one run: the console report and the driver read the same
+/// value. Score and threads are filled when every thread delivered.
 struct ScoreReport {
-  double score = 0.0; ///< MGups
+  double score = 0.0; ///< MGups, the sum of the thread rates
   bool valid = false;
+  std::vector<ThreadScore> threads; ///< in the order the workers finished
+  std::vector<RunProblem> problems; ///< empty when valid
+  /// True when the user interrupted the run.
+  bool interrupted() const;
 };
 
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
@@ -96,26 +141,30 @@ class StopState {
 public:
   void raise() { raised_.store(true, std::memory_order_release); }
   bool raised() const { return raised_.load(std::memory_order_acquire); }
+  /// The flag itself, for a signal handler that may only store to a lock-free atomic.
+  std::atomic<bool>& flag() { return raised_; }
 
 private:
   std::atomic<bool> raised_{false};
 };
 
-/// Everything one worker reaches; copied by value into its thread.
-struct WorkerArgs {
-  std::uint32_t thread_index = 0;
-  const RunParameters* parameters = nullptr;
-  RunResult* result = nullptr;
-  std::mutex* console_lock = nullptr;
-  std::mutex* results_lock = nullptr;
-  StartBarrier* start_barrier = nullptr;
-  std::shared_ptr<StopState> stop_request;
-  ProgressBoard* progress_board = nullptr;
+/// What the workers of one run share. The coordinator owns it until every
+/// worker is joined; each worker receives it with its own index.
+struct RunContext {
+  const RunParameters& parameters;
+  RunResult& result;                       ///< results and problems, under results_lock
+  std::mutex& console_lock;                ///< held around every console write of a worker
+  std::mutex& results_lock;                ///< held around appends to result
+  StartBarrier& start_barrier;             ///< P participants, three phases
+  std::shared_ptr<StopState> stop_request; ///< raised by a failing worker or an interruption
+  ProgressBoard& progress_board;           ///< one slot per worker
   TimerInfo fast_timer;
   TimerInfo coarse_timer;
-  bool is_reporter = false;
-  std::ostream* out = nullptr; ///< standard output of the run
-  std::ostream* err = nullptr; ///< standard error of the run
+  std::ostream& out; ///< standard output of the run
+  std::ostream& err; ///< standard error of the run
+  /// Set by the reporter once it has drawn the progress line, which then
+  /// needs its line end if the run is cut short.
+  std::atomic<bool> progress_drawn{false};
 };
 
 } // namespace velto

@@ -47,11 +47,13 @@ std::int64_t coarse_reading() {
 
 class Worker {
 public:
-  explicit Worker(WorkerArgs args) : args_(std::move(args)), params_(*args_.parameters) {}
+  Worker(RunContext& run, std::uint32_t thread_index)
+      : run_(run), params_(run.parameters), stop_(run.stop_request), index_(thread_index),
+        is_reporter_(thread_index == 0) {}
 
   void run() {
-    apply_placement(params_.thread_plan, args_.thread_index);
-    if (args_.is_reporter) {
+    apply_placement(params_.thread_plan, index_);
+    if (is_reporter_) {
       say(std::string("allocating fields.... ") + (params_.large_pages ? "(large pages)" : ""));
     }
     const std::int64_t t_init0 = read_fast_timer();
@@ -59,25 +61,23 @@ public:
     workload_ = create_workload();
     if (!workload_) {
       fail_and_arrive(fmt::format("could not initalize workload {} in thread {}",
-                                  params_.workload_name, args_.thread_index));
+                                  params_.workload_name, index_));
       return;
     }
-    const FieldConfig config{&params_.large_pages, params_.grid_size, run_dx};
+    const FieldConfig config{params_.large_pages, params_.grid_size, run_dx};
     if (const StatusMessage error = workload_->allocate(config)) {
-      fail_and_arrive(
-          fmt::format("field allocation failed in thread {}\n{}", args_.thread_index, *error));
+      fail_and_arrive(fmt::format("field allocation failed in thread {}\n{}", index_, *error));
       return;
     }
     if (!arrive_and_continue()) {
       return;
     }
 
-    if (args_.is_reporter) {
+    if (is_reporter_) {
       say("initalizing fields...");
     }
     if (const StatusMessage error = workload_->initialize()) {
-      fail_and_arrive(
-          fmt::format("failed to initalize field in thread {}\n{}", args_.thread_index, *error));
+      fail_and_arrive(fmt::format("failed to initalize field in thread {}\n{}", index_, *error));
       return;
     }
     if (!arrive_and_continue()) {
@@ -85,12 +85,12 @@ public:
     }
 
     const std::int64_t t_init1 = read_fast_timer();
-    if (args_.is_reporter) {
+    if (is_reporter_) {
       say(fmt::format("initialization took {}ms",
-                      ticks_to_milliseconds(args_.fast_timer, t_init0, t_init1)));
+                      ticks_to_milliseconds(run_.fast_timer, t_init0, t_init1)));
     }
-    args_.start_barrier->arrive_and_wait();
-    if (args_.is_reporter) {
+    run_.start_barrier.arrive_and_wait();
+    if (is_reporter_) {
       say("starting bench..");
     }
     timed_loop();
@@ -101,21 +101,30 @@ private:
     // Running out of memory for the workload object itself is the same
     // failure as an unknown name: this thread has nothing to run.
     try {
-      return params_.workload_factory(params_.workload_name, args_.thread_index);
+      return params_.workload_factory(params_.workload_name, index_);
     } catch (const std::exception&) {
       return nullptr;
     }
   }
 
   void say(std::string_view line) const {
-    const std::lock_guard lock(*args_.console_lock);
-    write_line(*args_.out, line);
+    const std::lock_guard lock(run_.console_lock);
+    write_line(run_.out, line);
   }
 
   void fail(std::string_view message) const {
-    const std::lock_guard lock(*args_.console_lock);
-    write_line(*args_.err, message);
-    args_.stop_request->raise();
+    {
+      const std::lock_guard lock(run_.console_lock);
+      write_line(run_.err, message);
+      stop_->raise();
+    }
+    // Room for every worker's problem was reserved; should the copy of the
+    // text fail all the same, the raised stop request still makes the run invalid.
+    try {
+      const std::lock_guard lock(run_.results_lock);
+      run_.result.problems.push_back({RunIssue::worker_failed, std::string(message)});
+    } catch (const std::exception&) {
+    }
   }
 
   // A worker that ends before the common start drops out of the barrier
@@ -126,24 +135,24 @@ private:
   // slower one then goes on to the next phase and would wait there forever.
   void fail_and_arrive(std::string_view message) const {
     fail(message);
-    args_.start_barrier->arrive_and_drop();
+    run_.start_barrier.arrive_and_drop();
   }
 
   bool arrive_and_continue() const {
-    args_.start_barrier->arrive_and_wait();
-    if (args_.stop_request->raised()) {
-      args_.start_barrier->arrive_and_drop();
+    run_.start_barrier.arrive_and_wait();
+    if (stop_->raised()) {
+      run_.start_barrier.arrive_and_drop();
       return false;
     }
     return true;
   }
 
   void timed_loop() {
-    const TimerInfo& coarse = args_.coarse_timer;
-    const TimerInfo& fast = args_.fast_timer;
-    ProgressBoard& board = *args_.progress_board;
-    ProgressSlot& slot = board[args_.thread_index];
-    const StopState& stop = *args_.stop_request;
+    const TimerInfo& coarse = run_.coarse_timer;
+    const TimerInfo& fast = run_.fast_timer;
+    ProgressBoard& board = run_.progress_board;
+    ProgressSlot& slot = board[index_];
+    const StopState& stop = *stop_;
     const std::uint64_t updates_per_step = workload_->updates_per_step();
     const std::int64_t duration_ms = static_cast<std::int64_t>(params_.duration) * 1000;
 
@@ -152,9 +161,10 @@ private:
     const std::int64_t c0 = coarse_reading();
     const std::int64_t f0 = read_fast_timer();
     for (;;) {
-      if (args_.is_reporter) {
-        const std::lock_guard lock(*args_.console_lock);
-        print_progress(*args_.out, last_elapsed / 1000, params_.duration, board);
+      if (is_reporter_) {
+        const std::lock_guard lock(run_.console_lock);
+        print_progress(run_.out, last_elapsed / 1000, params_.duration, board);
+        run_.progress_drawn.store(true, std::memory_order_relaxed);
       }
       if (const StatusMessage error = workload_->before_step(iterations)) {
         fail(*error);
@@ -187,11 +197,12 @@ private:
     const std::int64_t f1 = read_fast_timer();
     const std::int64_t c1 = coarse_reading();
 
-    if (args_.is_reporter) {
+    if (is_reporter_) {
       {
-        const std::lock_guard lock(*args_.console_lock);
-        print_progress(*args_.out, ticks_to_seconds(fast, f0, f1), params_.duration, board);
-        write_line(*args_.out, "");
+        const std::lock_guard lock(run_.console_lock);
+        print_progress(run_.out, ticks_to_seconds(fast, f0, f1), params_.duration, board);
+        write_line(run_.out, "");
+        run_.progress_drawn.store(false, std::memory_order_relaxed);
       }
       say("validating result..");
     }
@@ -199,23 +210,27 @@ private:
       fail(*error);
       return;
     }
-    const ThreadResult result{args_.thread_index, ticks_to_milliseconds(coarse, c0, c1),
+    const ThreadResult result{index_, ticks_to_milliseconds(coarse, c0, c1),
                               ticks_to_microseconds(fast, f0, f1), iterations,
                               updates_per_step * iterations};
     // The coordinator reserved room for every worker, so the append cannot throw.
-    const std::lock_guard lock(*args_.results_lock);
-    args_.result->results.push_back(result);
+    const std::lock_guard lock(run_.results_lock);
+    run_.result.results.push_back(result);
   }
 
-  WorkerArgs args_;
+  RunContext& run_;
   const RunParameters& params_;
+  // The worker's own hold on the stop request, kept until it ends.
+  const std::shared_ptr<StopState> stop_;
+  const std::uint32_t index_;
+  const bool is_reporter_;
   std::unique_ptr<Workload> workload_;
 };
 
 } // namespace
 
-void run_worker(WorkerArgs args) {
-  Worker worker(std::move(args));
+void run_worker(RunContext& run, std::uint32_t thread_index) {
+  Worker worker(run, thread_index);
   worker.run();
 }
 

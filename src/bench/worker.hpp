@@ -12,9 +12,11 @@ namespace velto {
 /// The grid spacing of every run.
 inline constexpr double run_dx = 0.01;
 
-/// Runs one worker to its end. Appends at most one ThreadResult; raises the
-/// stop request on any failure, after printing what failed.
-void run_worker(WorkerArgs args);
+/// Runs worker `thread_index` of `run` to its end; worker 0 is the reporter,
+/// which prints the progress. Appends at most one ThreadResult; on any failure
+/// prints what failed, records it as a problem of the run and raises the stop
+/// request.
+void run_worker(RunContext& run, std::uint32_t thread_index);
 
 /// Rewrites the live line "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations"
 /// (rates summed, largest iteration count) without a newline, and flushes.

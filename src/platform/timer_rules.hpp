@@ -48,6 +48,6 @@ TimerInfo fast_timer_info_from_clocksource(std::string_view clocksource, const T
 
 /// The timer verdict: compliant on an OS older than 6.2, with an HPET timer, or on
 /// an Intel processor of model 0x4E or later other than 0x4F.
-bool timer_compliance(bool os_older_than_6_2, std::uint8_t source, const CpuIdentity& cpu);
+bool timer_compliance(bool os_older_than_6_2, TimerSource source, const CpuIdentity& cpu);
 
 } // namespace velto

@@ -42,8 +42,8 @@ std::int64_t scaled_ticks(const TimerInfo& info, std::int64_t start, std::int64_
 
 } // namespace
 
-std::string_view timer_source_name(std::uint8_t source) {
-  switch (static_cast<TimerSource>(source)) {
+std::string_view timer_source_name(TimerSource source) {
+  switch (source) {
   case TimerSource::tsc:
     return "TSC";
   case TimerSource::itsc:
@@ -196,7 +196,7 @@ TimerInfo fast_timer_info_from_clocksource(std::string_view clocksource, const T
   TimerInfo info;
   info.frequency = kNanosecondsPerSecond;
   const TimerSource source = timer_source_from_clocksource(name, tsc.invariant);
-  info.source = static_cast<std::uint8_t>(source);
+  info.source = source;
   const bool on_tsc = source == TimerSource::tsc || source == TimerSource::itsc;
   // The clock counts nanoseconds whatever drives it; the rate worth showing is
   // the time-stamp counter's when that is the driver and its rate is known.
@@ -207,11 +207,11 @@ TimerInfo fast_timer_info_from_clocksource(std::string_view clocksource, const T
   return info;
 }
 
-bool timer_compliance(bool os_older_than_6_2, std::uint8_t source, const CpuIdentity& cpu) {
+bool timer_compliance(bool os_older_than_6_2, TimerSource source, const CpuIdentity& cpu) {
   if (os_older_than_6_2) {
     return true;
   }
-  if (source == static_cast<std::uint8_t>(TimerSource::hpet)) {
+  if (source == TimerSource::hpet) {
     return true;
   }
   // The rules exempt Intel processors from model 0x4E on, all but model 0x4F.

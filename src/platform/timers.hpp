@@ -21,7 +21,7 @@ enum class TimerSource : std::uint8_t {
 struct TimerInfo {
   std::int64_t frequency = 0;        ///< counter ticks per second; every conversion divides by it
   std::int64_t report_frequency = 0; ///< rate at which the counter really advances, for display
-  std::uint8_t source = 0;           ///< a TimerSource code
+  TimerSource source = TimerSource::unknown;
 };
 
 struct TscInfo {
@@ -47,7 +47,7 @@ TimerInfo coarse_timer_info();
 TscInfo query_tsc_info();
 
 /// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC"; any other code is "unknown".
-std::string_view timer_source_name(std::uint8_t source);
+std::string_view timer_source_name(TimerSource source);
 
 /// Whole seconds between two readings of the timer `info` describes; 0 when frequency ≤ 0.
 std::int64_t ticks_to_seconds(const TimerInfo& info, std::int64_t start, std::int64_t end);

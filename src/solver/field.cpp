@@ -106,12 +106,10 @@ void FieldBuffer::release() {
 FieldState::FieldState(const FieldConfig& config, FieldAllocator& allocator) {
   const std::uint64_t edge = config.grid_size + 2;
   const std::size_t count = config.grid_size > UINT64_MAX - 2 ? 0 : node_count(edge);
-  // The setting is read once per buffer; a missing setting means regular pages.
-  const bool* large = config.use_large_pages;
   e.edge = edge;
-  e.nodes = FieldBuffer(large != nullptr && *large, count, allocator);
+  e.nodes = FieldBuffer(config.large_pages, count, allocator);
   h.edge = edge;
-  h.nodes = FieldBuffer(large != nullptr && *large, count, allocator);
+  h.nodes = FieldBuffer(config.large_pages, count, allocator);
   dx = config.dx;
   dt = dx * 0.5;
   dV = std::pow(dx, 3.0);

@@ -70,9 +70,9 @@ struct FieldGrid {
 
 /// What the workload's allocate receives.
 struct FieldConfig {
-  const bool* use_large_pages = nullptr; ///< the run-wide setting, read once per buffer
-  std::uint64_t grid_size = 0;           ///< N
-  double dx = 0.0;                       ///< grid spacing
+  bool large_pages = false;    ///< both fields in large pages
+  std::uint64_t grid_size = 0; ///< N
+  double dx = 0.0;             ///< grid spacing
 };
 
 /// Everything the kernels read: both fields and the step constants.

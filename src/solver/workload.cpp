@@ -11,21 +11,12 @@
 
 namespace velto {
 
-FieldSolver::~FieldSolver() {
-  if (allocated_) {
-    state_.h.nodes.release();
-    state_.e.nodes.release();
-  }
-}
-
 StatusMessage FieldSolver::allocate(const FieldConfig& config) {
-  FieldState fresh(config, *allocator_);
-  if (allocated_) {
-    state_.h.nodes.release();
-    state_.e.nodes.release();
-    allocated_ = false;
-  }
-  state_ = std::move(fresh);
+  // The buffers give their blocks back themselves. The old pair goes first,
+  // H then E (members end in reverse order), so that the new pair never has
+  // to fit beside it; the last pair goes with the solver, in the same order.
+  { const FieldState old = std::move(state_); }
+  state_ = FieldState(config, *allocator_);
   allocated_ = true;
   if (state_.e.nodes.empty() || state_.h.nodes.empty()) {
     return std::string("field allocation failed");
@@ -49,15 +40,20 @@ std::uint64_t FieldSolver::updates_per_step() const {
   return ne * ne * ne + nh * nh * nh;
 }
 
-std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index) {
+std::unique_ptr<Workload> make_workload(WorkloadKind kind, std::uint32_t thread_index) {
   // nothrow: a failed allocation makes nothing rather than throwing past the worker.
-  if (name == "standing_wave") {
+  switch (kind) {
+  case WorkloadKind::standing_wave:
     return std::unique_ptr<Workload>(new (std::nothrow) StandingWave(thread_index));
-  }
-  if (name == "soft_gaussian") {
+  case WorkloadKind::soft_gaussian:
     return std::unique_ptr<Workload>(new (std::nothrow) SoftGaussian(thread_index));
   }
   return nullptr;
+}
+
+std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index) {
+  const std::optional<WorkloadKind> kind = choice_named(workload_table, name);
+  return kind ? make_workload(*kind, thread_index) : nullptr;
 }
 
 } // namespace velto

@@ -1,6 +1,7 @@
 // The workload interface through which a worker drives its solver, and the factory.
 #pragma once
 
+#include "platform/name_table.hpp"
 #include "solver/field.hpp"
 
 #include <cstdint>
@@ -46,7 +47,6 @@ public:
   explicit FieldSolver(std::uint32_t thread_index,
                        FieldAllocator& allocator = default_field_allocator())
       : Workload(thread_index), allocator_(&allocator) {}
-  ~FieldSolver() override;
 
   StatusMessage allocate(const FieldConfig& config) override;
   StatusMessage step() override;
@@ -64,8 +64,20 @@ private:
   FieldAllocator* allocator_;
 };
 
-/// "standing_wave" or "soft_gaussian" (exact, case-sensitive) make their
-/// workload; anything else makes nothing.
+/// The workloads velto runs; their scores are not comparable with each other.
+enum class WorkloadKind : std::uint8_t { standing_wave, soft_gaussian };
+
+/// The workloads and their names, in the order the help and messages list them.
+inline constexpr NameTable<WorkloadKind, 2> workload_table = {{
+    {WorkloadKind::standing_wave, "standing_wave"},
+    {WorkloadKind::soft_gaussian, "soft_gaussian"},
+}};
+
+/// A new workload of `kind` for thread `thread_index`; null when its memory
+/// cannot be had.
+std::unique_ptr<Workload> make_workload(WorkloadKind kind, std::uint32_t thread_index);
+
+/// The workload of exactly this name (case-sensitive); nothing for any other.
 std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index);
 
 } // namespace velto

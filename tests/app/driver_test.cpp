@@ -29,7 +29,10 @@ Invocation invoke(std::vector<std::string> args, bool run_valid = true, std::str
   services.run_benchmark = [&](RunConfig config, TopologyCache&, std::ostream& out, std::ostream&) {
     result.runs.push_back(config);
     out << "(run)\n";
-    return ScoreReport{run_valid ? 123.0 : 0.0, run_valid};
+    ScoreReport report;
+    report.score = run_valid ? 123.0 : 0.0;
+    report.valid = run_valid;
+    return report;
   };
   args.insert(args.begin(), "/opt/velto/velto");
   std::istringstream in(input);
@@ -114,7 +117,7 @@ TEST(Driver, RunGetsTheConfigurationThenPromptsForEnter) {
   EXPECT_EQ(c.thread_count, 2u);
   EXPECT_EQ(c.duration, 5u);
   EXPECT_EQ(c.grid_size, 64u);
-  EXPECT_EQ(c.threading, "numa");
+  EXPECT_EQ(c.threading, Threading::numa);
   EXPECT_EQ(c.workload, "soft_gaussian");
   EXPECT_TRUE(c.large_pages);
   EXPECT_TRUE(c.bypass_timer_check);
@@ -200,8 +203,8 @@ TEST(Driver, LargeSizesThatThisBuildCannotAddressAreRefusedBeforeARun) {
 
 TEST(TimerReport, PrintsEveryLineInOrder) {
   TimerReport report;
-  report.fast = {10000000, 2994000000, 2};
-  report.coarse = {1000, 64, 0};
+  report.fast = {10000000, 2994000000, TimerSource::itsc};
+  report.coarse = {1000, 64, TimerSource::unknown};
   report.tsc = {true, 2994000000, 0};
   report.cpu = {"  Some CPU @ 3.00GHz ", CpuVendor::intel, 6, 0x9E};
   report.compliant = true;

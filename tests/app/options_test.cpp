@@ -19,7 +19,7 @@ TEST(Options, DefaultsWithoutArguments) {
   EXPECT_EQ(line.config.thread_count, 0u);
   EXPECT_EQ(line.config.duration, 30u);
   EXPECT_EQ(line.config.grid_size, 192u);
-  EXPECT_EQ(line.config.threading, "os");
+  EXPECT_EQ(line.config.threading, Threading::os);
   EXPECT_EQ(line.config.workload, "standing_wave");
   EXPECT_FALSE(line.config.large_pages);
   EXPECT_FALSE(line.config.bypass_timer_check);
@@ -76,10 +76,15 @@ TEST(Options, ValueSpellingsAreEquivalent) {
 }
 
 TEST(Options, ThreadingTakesOnlyItsThreeChoices) {
-  for (const char* name : {"os", "numa", "phte"}) {
+  const std::pair<const char*, Threading> choices[] = {
+      {"os", Threading::os}, {"numa", Threading::numa}, {"phte", Threading::phte}};
+  for (const auto& [name, threading] : choices) {
     const CommandLine line = parse({"--threading", name});
     EXPECT_EQ(line.error, "") << name;
-    EXPECT_EQ(line.config.threading, name);
+    EXPECT_EQ(line.config.threading, threading) << name;
+  }
+  for (const char* wrong : {"NUMA", "phte ", ""}) {
+    EXPECT_NE(parse({"--threading", wrong}).error, "") << wrong;
   }
   const CommandLine bad = parse({"--threading", "foo"});
   EXPECT_NE(bad.error.find("os"), std::string::npos) << bad.error;

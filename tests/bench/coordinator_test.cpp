@@ -1,7 +1,7 @@
 #include "bench/coordinator.hpp"
 
 #include "platform/cpu.hpp"
-#include "platform/memory.hpp"
+#include "platform/format.hpp"
 #include "scripted_workload.hpp"
 #include "solver/field.hpp"
 
@@ -233,9 +233,9 @@ TEST(Coordinator, FailureRightAfterAPhaseNeverLeavesAWorkerWaiting) {
 }
 
 TEST(Coordinator, TimerChecksAbortOrWarnBeforeAnyWorkerRuns) {
-  const TimerInfo good_fast{10000000, 0, 1};
-  const TimerInfo good_coarse{1000, 64, 0};
-  const TimerInfo overflowing{INT64_MAX, 0, 3};
+  const TimerInfo good_fast{10000000, 0, TimerSource::tsc};
+  const TimerInfo good_coarse{1000, 64, TimerSource::unknown};
+  const TimerInfo overflowing{INT64_MAX, 0, TimerSource::hpet};
   const std::string use_bypass =
       "Use --bypass-timer-check to run regardless if you are sure that this is a detection "
       "error in terms of your windows version, processor, or timer\n";
@@ -297,15 +297,15 @@ TEST(Coordinator, TimerChecksAbortOrWarnBeforeAnyWorkerRuns) {
 }
 
 TEST(Coordinator, HeaderNamesThreadsAndPlacementManager) {
-  for (const char* threading : {"numa", "phte"}) {
+  for (const Threading threading : {Threading::numa, Threading::phte}) {
     Script script;
     script.fail_stage = Stage::create;
     script.fail_thread = 1;
     RunConfig config = config_of(2);
     config.threading = threading;
     const RunOutput r = run_with(config, hooks_for(script));
-    EXPECT_TRUE(contains(r.out, std::string("\nrunning with 2 threads (") + threading + ")\n"))
-        << r.out;
+    const std::string name(name_of_choice(threading_table, threading));
+    EXPECT_TRUE(contains(r.out, "\nrunning with 2 threads (" + name + ")\n")) << r.out;
     EXPECT_TRUE(contains(r.out, format_bytes(memory_per_thread(64) * 2) + " total\n"));
   }
 }

@@ -60,7 +60,7 @@ RunParameters parameters_of(std::uint32_t threads, std::string name, WorkloadFac
   parameters.workload_name = std::move(name);
   parameters.duration = 1;
   parameters.grid_size = 64;
-  parameters.threading = "os";
+  parameters.threading = Threading::os;
   parameters.workload_factory = std::move(factory);
   return parameters;
 }

@@ -61,7 +61,7 @@ public:
   ~ScriptedWorkload() override { --script_.alive; }
 
   StatusMessage allocate(const FieldConfig& config) override {
-    if (config.use_large_pages == nullptr || config.dx != 0.01 || allocated_) {
+    if (config.dx != 0.01 || allocated_) {
       ++script_.contract_breaches;
     }
     allocated_ = true;

@@ -54,7 +54,7 @@ RunParameters scripted_parameters(Script& script, std::uint32_t threads) {
   parameters.workload_name = "scripted";
   parameters.duration = 1;
   parameters.grid_size = 64;
-  parameters.threading = "os";
+  parameters.threading = Threading::os;
   parameters.workload_factory = scripted::scripted_factory(script);
   return parameters;
 }

@@ -1,4 +1,5 @@
 #include "platform/memory.hpp"
+#include "platform/memory_ledger.hpp"
 
 #include <gtest/gtest.h>
 

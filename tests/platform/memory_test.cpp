@@ -1,4 +1,6 @@
+#include "platform/format.hpp"
 #include "platform/memory.hpp"
+#include "platform/memory_os.hpp"
 
 #include <gtest/gtest.h>
 

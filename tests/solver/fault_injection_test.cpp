@@ -40,7 +40,7 @@ struct SampleTerms {
 SampleTerms terms_at(const Corruption& c, std::uint64_t x, std::uint64_t y, std::uint64_t z) {
   static const std::unique_ptr<StandingWave> wave = [] {
     auto w = std::make_unique<StandingWave>(0);
-    EXPECT_EQ(w->allocate(FieldConfig{nullptr, n, 0.01}), std::nullopt);
+    EXPECT_EQ(w->allocate(FieldConfig{false, n, 0.01}), std::nullopt);
     EXPECT_EQ(w->initialize(), std::nullopt);
     return w;
   }();
@@ -189,7 +189,7 @@ TEST(FaultInjection, ComponentsNoHalfStepPassesOnAreOnlyEverSeenWhereTheyLie) {
   for (const Corruption& c : cases) {
     ASSERT_TRUE(dead_component(c));
     faults::CorruptedStandingWave workload(c, 0);
-    ASSERT_EQ(workload.allocate(FieldConfig{nullptr, n, 0.01}), std::nullopt);
+    ASSERT_EQ(workload.allocate(FieldConfig{false, n, 0.01}), std::nullopt);
     ASSERT_EQ(workload.initialize(), std::nullopt);
     FieldState& state = workload.wave().state();
     const std::vector<FieldNode> e_start = copy_of(state.e);
@@ -238,7 +238,7 @@ TEST(FaultInjection, FacesNoKernelOrCheckReadsHideAnyCorruption) {
     c.z = k.z;
     c.magnitude = k.magnitude;
     faults::CorruptedStandingWave workload(c, 0);
-    ASSERT_EQ(workload.allocate(FieldConfig{nullptr, n, 0.01}), std::nullopt);
+    ASSERT_EQ(workload.allocate(FieldConfig{false, n, 0.01}), std::nullopt);
     ASSERT_EQ(workload.initialize(), std::nullopt);
     const std::vector<FieldNode> e_start = copy_of(workload.wave().state().e);
     for (std::uint64_t s = 0; s < 40; ++s) {

@@ -62,7 +62,7 @@ TEST(FieldBuffer, ReleasesThroughTheServiceOfItsKindOnce) {
 TEST(FieldState, BuildsBothGridsAndTheStepConstants) {
   RecordingAllocator allocator;
   const bool large = true;
-  const FieldState s(FieldConfig{&large, 64, 0.01}, allocator);
+  const FieldState s(FieldConfig{large, 64, 0.01}, allocator);
   EXPECT_EQ(s.e.edge, 66u);
   EXPECT_EQ(s.h.edge, 66u);
   EXPECT_EQ(s.e.nodes.count(), 287496u);
@@ -80,7 +80,7 @@ TEST(FieldState, NodeCountBeyondTheSizeTypeGivesEmptyGridsNotAWrappedBlock) {
   // smaller than the grid the kernels index.
   const std::uint64_t n = SIZE_MAX == UINT32_MAX ? 2048 : (std::uint64_t{1} << 22);
   RecordingAllocator allocator;
-  const FieldState s(FieldConfig{nullptr, n, 0.01}, allocator);
+  const FieldState s(FieldConfig{false, n, 0.01}, allocator);
   EXPECT_TRUE(s.e.nodes.empty());
   EXPECT_TRUE(s.h.nodes.empty());
   EXPECT_EQ(allocator.calls(), 0);

@@ -48,7 +48,7 @@ TEST(KernelsChecksum, SoftGaussianFieldsAtN64AreBitExact) {
       {120, 0xd829561e12a91e2eull, 0x9434c16617849f46ull},
   };
   SoftGaussian wave(0);
-  ASSERT_EQ(wave.allocate(FieldConfig{nullptr, 64, 0.01}), std::nullopt);
+  ASSERT_EQ(wave.allocate(FieldConfig{false, 64, 0.01}), std::nullopt);
   ASSERT_EQ(wave.initialize(), std::nullopt);
   std::uint64_t done = 0;
   for (const Case& c : cases) {

@@ -11,7 +11,7 @@ namespace velto {
 namespace {
 
 FieldState make_state(std::uint64_t n) {
-  return FieldState(FieldConfig{nullptr, n, 0.01});
+  return FieldState(FieldConfig{false, n, 0.01});
 }
 
 FieldNode& at(FieldGrid& g, std::uint64_t x, std::uint64_t y, std::uint64_t z) {

@@ -44,7 +44,7 @@ TEST(SoftGaussian, PulsePeaksAtStep20AndIsSymmetric) {
 class SoftGaussianFixture : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_EQ(wave_.allocate(FieldConfig{nullptr, 64, 0.01}), std::nullopt);
+    ASSERT_EQ(wave_.allocate(FieldConfig{false, 64, 0.01}), std::nullopt);
     ASSERT_EQ(wave_.initialize(), std::nullopt);
   }
   FieldState& state() { return wave_.state(); }

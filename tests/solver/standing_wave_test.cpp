@@ -24,7 +24,7 @@ class StandingWaveFixture : public ::testing::Test {
 protected:
   void start(std::uint64_t n, std::uint32_t thread = 3) {
     wave_ = std::make_unique<StandingWave>(thread);
-    ASSERT_EQ(wave_->allocate(FieldConfig{nullptr, n, 0.01}), std::nullopt);
+    ASSERT_EQ(wave_->allocate(FieldConfig{false, n, 0.01}), std::nullopt);
     ASSERT_EQ(wave_->initialize(), std::nullopt);
   }
   StandingWave& wave() { return *wave_; }
@@ -168,7 +168,7 @@ TEST(StandingWave, InitializeFailures) {
   };
   for (const Case& c : cases) {
     StandingWave w(0);
-    ASSERT_EQ(w.allocate(FieldConfig{nullptr, c.n, 0.01}), std::nullopt);
+    ASSERT_EQ(w.allocate(FieldConfig{false, c.n, 0.01}), std::nullopt);
     EXPECT_EQ(w.initialize(), c.message) << c.n;
     EXPECT_EQ(w.after_step(0), std::nullopt) << "nothing recorded to verify, " << c.n;
   }
@@ -180,7 +180,7 @@ TEST(StandingWave, InitializeSetsFlushToZeroAndDenormalsAreZero) {
   const std::uint32_t saved = read_sse_control();
   write_sse_control(saved & ~kFlushDenormalsBits);
   StandingWave w(0);
-  ASSERT_EQ(w.allocate(FieldConfig{nullptr, 64, 0.01}), std::nullopt);
+  ASSERT_EQ(w.allocate(FieldConfig{false, 64, 0.01}), std::nullopt);
   ASSERT_EQ(w.initialize(), std::nullopt);
   EXPECT_EQ(read_sse_control() & kFlushDenormalsBits, kFlushDenormalsBits);
   write_sse_control(saved);

@@ -15,7 +15,7 @@ namespace {
 
 using testing::RecordingAllocator;
 
-FieldConfig config_for(std::uint64_t n, const bool* large = nullptr) {
+FieldConfig config_for(std::uint64_t n, bool large = false) {
   return FieldConfig{large, n, 0.01};
 }
 
@@ -51,7 +51,7 @@ TEST(FieldSolver, AllocatesTwoClearedGridsAndCounts2NCubedUpdates) {
   RecordingAllocator allocator;
   const bool large = false;
   StandingWave w(0, allocator);
-  EXPECT_EQ(w.allocate(config_for(64, &large)), std::nullopt);
+  EXPECT_EQ(w.allocate(config_for(64, large)), std::nullopt);
   EXPECT_TRUE(w.allocated());
   EXPECT_EQ(w.updates_per_step(), 524288u);
   EXPECT_EQ(allocator.live(), 2u);
@@ -95,10 +95,10 @@ TEST(FieldSolver, SecondAllocateReplacesTheFirstPair) {
   RecordingAllocator allocator;
   const bool large = true;
   StandingWave w(0, allocator);
-  ASSERT_EQ(w.allocate(config_for(8, &large)), std::nullopt);
+  ASSERT_EQ(w.allocate(config_for(8, large)), std::nullopt);
   const FieldNode* first_e = w.state().e.nodes.data();
   const FieldNode* first_h = w.state().h.nodes.data();
-  ASSERT_EQ(w.allocate(config_for(12, &large)), std::nullopt);
+  ASSERT_EQ(w.allocate(config_for(12, large)), std::nullopt);
   EXPECT_EQ(allocator.live(), 2u);
   EXPECT_TRUE(allocator.is_live(w.state().e.nodes.data()));
   EXPECT_TRUE(allocator.is_live(w.state().h.nodes.data()));

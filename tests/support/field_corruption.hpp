@@ -153,7 +153,7 @@ inline std::optional<Detection> detect(const Corruption& corruption, std::uint64
                                        std::uint64_t checks_after) {
   CorruptedStandingWave workload(corruption, 0);
   const bool large_pages = false;
-  if (workload.allocate(FieldConfig{&large_pages, grid_size, 0.01}) || workload.initialize()) {
+  if (workload.allocate(FieldConfig{large_pages, grid_size, 0.01}) || workload.initialize()) {
     return std::nullopt;
   }
   const std::uint64_t end = corruption.step + checks_after;

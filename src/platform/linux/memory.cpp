@@ -1,6 +1,8 @@
 // Memory services on Linux: MAP_HUGETLB large pages, posix_memalign blocks
 // (transparent huge pages for large ones), MemAvailable.
 #include "platform/memory.hpp"
+#include "platform/memory_ledger.hpp"
+#include "platform/memory_os.hpp"
 
 #include "platform/linux/file.hpp"
 

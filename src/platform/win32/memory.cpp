@@ -1,6 +1,8 @@
 // Memory services on Windows: token privilege, VirtualAlloc large pages,
 // _aligned_malloc, GlobalMemoryStatusEx.
 #include "platform/memory.hpp"
+#include "platform/memory_ledger.hpp"
+#include "platform/memory_os.hpp"
 
 #include "platform/win32/windows.hpp"
 

@@ -51,8 +51,7 @@ TimerInfo fast_timer_info() {
   TimerInfo info;
   info.frequency = frequency.QuadPart;
   info.report_frequency = frequency.QuadPart;
-  info.source =
-      static_cast<std::uint8_t>(classify_fast_timer(frequency.QuadPart, query_tsc_info()));
+  info.source = classify_fast_timer(frequency.QuadPart, query_tsc_info());
   return info;
 }
 

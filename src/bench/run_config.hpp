@@ -1,17 +1,24 @@
-// The options of one invocation, as the command line sets them.
+// The options of one invocation, as the command line sets them and the run
+// reads them.
 #pragma once
+
+#include "bench/placement.hpp"
 
 #include <cstdint>
 #include <string>
 
 namespace velto {
 
+/// The shortest and the longest run, in seconds; a duration outside is clamped.
+inline constexpr std::uint32_t min_duration = 1;
+inline constexpr std::uint32_t max_duration = 1000;
+
 struct RunConfig {
   std::uint32_t thread_count = 0;         ///< -n; 0 asks for the automatic count
   std::uint32_t duration = 30;            ///< -d, seconds, clamped to 1..1000 by the run
   std::uint64_t grid_size = 192;          ///< -s, N
-  std::string threading = "os";           ///< --threading: os, numa or phte
-  std::string workload = "standing_wave"; ///< --workload
+  Threading threading = Threading::os;    ///< --threading
+  std::string workload = "standing_wave"; ///< --workload, checked against the workload table
   bool large_pages = false;               ///< --large-pages
   bool bypass_timer_check = false;        ///< --bypass-timer-check
 };

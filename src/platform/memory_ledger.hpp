@@ -1,0 +1,74 @@
+// The account of what the process's field blocks hold against the memory the
+// machine can back, and the allocation helpers of the OS files that charge it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace velto {
+
+/// The account of what the process's field blocks hold against the memory the
+/// machine can back. Linux (and Wine on it) overcommits: a block it cannot back
+/// is granted all the same, and the process is killed later while the block is
+/// zeroed. The ledger refuses such a block at allocation instead. Its budget is
+/// the available memory sampled when the ledger goes from empty to holding
+/// something, less a margin for the rest of the process and the system.
+/// Thread-safe.
+class MemoryLedger {
+public:
+  /// Bytes available now, 0 when unknown.
+  using AvailableQuery = std::function<std::uint64_t()>;
+
+  explicit MemoryLedger(AvailableQuery available);
+
+  /// Takes `bytes` from the budget; false, taking nothing, when they do not fit.
+  bool reserve(std::uint64_t bytes);
+  /// Gives back bytes that reserve took.
+  void release(std::uint64_t bytes);
+  /// Bytes held now.
+  std::uint64_t reserved() const;
+  /// Replaces the query; it is asked the next time the ledger leaves empty.
+  void set_query(AvailableQuery available);
+
+private:
+  mutable std::mutex lock_;
+  AvailableQuery available_;
+  std::uint64_t reserved_ = 0;
+  std::uint64_t budget_ = 0;
+};
+
+/// What may be held out of `available` bytes: all but a margin of 1/32 of it
+/// (at least 128 MiB, at most 1 GiB). A failed query (0) limits nothing, so the
+/// machine's allocator alone decides, as it would without the ledger.
+std::uint64_t ledger_budget(std::uint64_t available);
+
+/// What a block of `size` bytes is charged: its whole 4 KiB pages plus one page
+/// for the allocator's own bookkeeping.
+std::uint64_t ledger_charge(std::uint64_t size);
+
+/// False when a request of `size` bytes plus an allocator's few bytes of
+/// alignment and header would wrap a size type whose largest value is
+/// `size_max` (the runtime's allocators must never see such a request).
+bool block_request_fits(std::uint64_t size, std::uint64_t size_max = SIZE_MAX);
+
+/// The process's ledger, charged by alloc_aligned, and by alloc_large_pages
+/// where large pages are not reserved by the system when they are mapped.
+MemoryLedger& process_memory_ledger();
+
+/// Replaces the process ledger's query (tests); an empty function restores
+/// available_physical_memory.
+void set_available_memory_query(MemoryLedger::AvailableQuery query);
+
+/// For the OS implementations: calls `allocate(size)` when the process's ledger
+/// can take `ledger_charge(size)`, and remembers what the block was charged.
+/// Null, holding nothing, when the ledger refuses or the allocation fails;
+/// `release` frees the block when its charge cannot be remembered.
+void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void (*release)(void*));
+
+/// For the OS implementations: frees `block` with `release` and gives its
+/// charge back. Null does nothing; a block the ledger never charged is freed.
+void charged_release(void* block, void (*release)(void*));
+
+} // namespace velto
