@@ -3,7 +3,7 @@
 #include "bench/placement.hpp"
 
 #include "platform/affinity.hpp"
-#include "platform/memory.hpp"
+#include "platform/memory_ledger.hpp"
 #include "solver/field.hpp"
 
 #include <algorithm>
@@ -33,10 +33,10 @@ std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_siz
   if (cores == 0) {
     return 1;
   }
-  const std::uint64_t per_thread = memory_per_thread(grid_size);
-  // A per-thread figure that wrapped to 0 says nothing about what fits; it
-  // limits nothing, like a failed memory query.
-  const std::uint64_t fit = per_thread == 0 ? 0 : available_memory / per_thread;
+  // The ledger's own rule: a count it would not grant fields for fails later
+  // with "field allocation failed".
+  const std::uint64_t fit =
+      ledger_sets_that_fit(available_memory, field_bytes(grid_size), fields_per_thread);
   std::uint32_t threads = cores;
   if (fit != 0 && fit < cores) {
     threads = static_cast<std::uint32_t>(fit);
@@ -45,7 +45,7 @@ std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_siz
 }
 
 std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size) {
-  return auto_thread_count(topology, grid_size, available_physical_memory(),
+  return auto_thread_count(topology, grid_size, process_memory_ledger().sample_available(),
                            logical_processor_count());
 }
 

@@ -46,11 +46,13 @@ std::uint32_t core_count(const Topology& topology, std::uint32_t system_logicals
 /// As above with the system's own logical-processor count.
 std::uint32_t core_count(const Topology& topology);
 
-/// The core count, limited by how many threads' fields fit `available_memory`
-/// (no limit when that is 0 or below one thread's need); at least 1.
+/// The core count, limited by how many threads' fields the memory ledger grants
+/// out of `available_memory` (no limit when that is 0 or below one thread's
+/// need); at least 1.
 std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size,
                                 std::uint64_t available_memory, std::uint32_t system_logicals);
-/// As above with the system's free physical memory and logical-processor count.
+/// As above with the figure the process's ledger will measure the run's fields
+/// against, and the system's logical-processor count.
 std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size);
 
 /// The groups of performance level `level`; cores without processors are skipped.

@@ -18,7 +18,10 @@ bool MemoryLedger::reserve(std::uint64_t bytes) {
   if (reserved_ == 0) {
     // Sampled once per busy period: what the blocks already held have taken
     // out of the available figure must not be counted twice.
-    budget_ = ledger_budget(available_ ? available_() : 0);
+    if (!sampled_) {
+      budget_ = ledger_budget(available_ ? available_() : 0);
+    }
+    sampled_ = false;
   }
   if (bytes > budget_ || reserved_ > budget_ - bytes) {
     return false;
@@ -40,6 +43,17 @@ std::uint64_t MemoryLedger::reserved() const {
 void MemoryLedger::set_query(AvailableQuery available) {
   const std::lock_guard lock(lock_);
   available_ = std::move(available);
+  sampled_ = false;
+}
+
+std::uint64_t MemoryLedger::sample_available() {
+  const std::lock_guard lock(lock_);
+  const std::uint64_t available = available_ ? available_() : 0;
+  if (reserved_ == 0) {
+    budget_ = ledger_budget(available);
+    sampled_ = true;
+  }
+  return available;
 }
 
 std::uint64_t ledger_budget(std::uint64_t available) {
@@ -58,6 +72,18 @@ std::uint64_t ledger_charge(std::uint64_t size) {
     return UINT64_MAX;
   }
   return (size + kPage - 1) / kPage * kPage + kPage;
+}
+
+std::uint64_t ledger_sets_that_fit(std::uint64_t available, std::uint64_t block_size,
+                                   std::uint64_t blocks) {
+  if (available == 0) {
+    return UINT64_MAX;
+  }
+  const std::uint64_t charge = ledger_charge(block_size);
+  if (blocks == 0 || charge > UINT64_MAX / blocks) {
+    return 0;
+  }
+  return ledger_budget(available) / (charge * blocks);
 }
 
 bool block_request_fits(std::uint64_t size, std::uint64_t size_max) {

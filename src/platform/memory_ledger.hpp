@@ -31,12 +31,17 @@ public:
   std::uint64_t reserved() const;
   /// Replaces the query; it is asked the next time the ledger leaves empty.
   void set_query(AvailableQuery available);
+  /// Asks the query now and returns its figure. While the ledger is empty the
+  /// figure is kept, and the next busy period is measured against it instead
+  /// of a new sample: what a caller plans from it is what the ledger grants.
+  std::uint64_t sample_available();
 
 private:
   mutable std::mutex lock_;
   AvailableQuery available_;
   std::uint64_t reserved_ = 0;
   std::uint64_t budget_ = 0;
+  bool sampled_ = false; ///< budget_ holds a kept sample for the next busy period
 };
 
 /// What may be held out of `available` bytes: all but a margin of 1/32 of it
@@ -47,6 +52,13 @@ std::uint64_t ledger_budget(std::uint64_t available);
 /// What a block of `size` bytes is charged: its whole 4 KiB pages plus one page
 /// for the allocator's own bookkeeping.
 std::uint64_t ledger_charge(std::uint64_t size);
+
+/// How many sets of `blocks` blocks of `block_size` bytes each a ledger grants
+/// out of `available` bytes (its budget over their charges): the rule the
+/// automatic thread count shares with the ledger. UINT64_MAX when the figure
+/// is unknown (0), which limits nothing; 0 when not even one set fits.
+std::uint64_t ledger_sets_that_fit(std::uint64_t available, std::uint64_t block_size,
+                                   std::uint64_t blocks);
 
 /// False when a request of `size` bytes plus an allocator's few bytes of
 /// alignment and header would wrap a size type whose largest value is

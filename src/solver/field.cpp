@@ -117,9 +117,13 @@ FieldState::FieldState(const FieldConfig& config, FieldAllocator& allocator) {
   coef_h = (dx * 0.5) / dx;
 }
 
-std::uint64_t memory_per_thread(std::uint64_t grid_size) {
+std::uint64_t field_bytes(std::uint64_t grid_size) {
   const std::uint64_t edge = grid_size + 2;
-  return 64 * edge * edge * edge;
+  return sizeof(FieldNode) * edge * edge * edge;
+}
+
+std::uint64_t memory_per_thread(std::uint64_t grid_size) {
+  return fields_per_thread * field_bytes(grid_size);
 }
 
 GridSizeLimit check_grid_size(std::uint64_t grid_size, std::uint64_t size_max) {

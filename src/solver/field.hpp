@@ -91,6 +91,12 @@ struct FieldState {
                       FieldAllocator& allocator = default_field_allocator());
 };
 
+/// 32 × (N + 2)³ bytes, wrapping in 64 bits: the block of one field.
+std::uint64_t field_bytes(std::uint64_t grid_size);
+
+/// How many field blocks one thread allocates: E and H.
+inline constexpr std::uint64_t fields_per_thread = 2;
+
 /// 64 × (N + 2)³ bytes, wrapping in 64 bits: the two fields of one thread.
 std::uint64_t memory_per_thread(std::uint64_t grid_size);
 

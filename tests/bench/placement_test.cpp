@@ -1,5 +1,6 @@
 #include "bench/placement.hpp"
 
+#include "platform/memory_ledger.hpp"
 #include "solver/field.hpp"
 
 #include <gtest/gtest.h>
@@ -163,7 +164,9 @@ TEST(Placement, CoreCountAndAutomaticThreadCount) {
       }
     }
   }
-  const std::uint64_t per_thread = memory_per_thread(192);
+  // What the ledger charges one thread at N = 192, and what it must hold back.
+  const std::uint64_t per_thread = 2 * ledger_charge(field_bytes(192));
+  const std::uint64_t margin = std::uint64_t{128} << 20;
   struct Case {
     const char* name;
     const Topology* topology;
@@ -174,13 +177,14 @@ TEST(Placement, CoreCountAndAutomaticThreadCount) {
   };
   const Topology empty;
   const Case cases[] = {
-      {"memory for five", &sixteen, per_thread * 5 + per_thread / 2, 64, 16, 5},
-      {"memory for exactly one", &sixteen, per_thread, 64, 16, 1},
+      {"memory for five", &sixteen, per_thread * 5 + per_thread / 2 + margin, 64, 16, 5},
+      {"memory for exactly one", &sixteen, per_thread + margin, 64, 16, 1},
+      {"one but for the margin", &sixteen, per_thread + margin - 1, 64, 16, 16},
       {"memory for none", &sixteen, per_thread - 1, 64, 16, 16},
       {"memory query failed", &sixteen, 0, 64, 16, 16},
       {"plenty of memory", &sixteen, per_thread * 1000, 64, 16, 16},
-      {"no nodes: system count", &empty, per_thread * 2, 8, 8, 2},
-      {"no nodes, no count", &empty, per_thread * 2, 0, 0, 1},
+      {"no nodes: system count", &empty, per_thread * 2 + margin, 8, 8, 2},
+      {"no nodes, no count", &empty, per_thread * 2 + margin, 0, 0, 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(core_count(*c.topology, c.system_logicals), c.cores) << c.name;
@@ -189,6 +193,53 @@ TEST(Placement, CoreCountAndAutomaticThreadCount) {
   }
   // A grid size whose per-thread figure wraps to zero must not divide by it.
   EXPECT_EQ(auto_thread_count(sixteen, (std::uint64_t{1} << 22) - 2, 1 << 20, 64), 16u);
+}
+
+// A default run must never pick a thread whose fields the ledger then refuses:
+// across the edge of every count, a ledger of the same available memory grants
+// the two fields of each thread the count picked and, when memory limited it,
+// refuses the next thread's.
+TEST(Placement, AutomaticCountAndTheMemoryLedgerAgreeAcrossTheEdge) {
+  Topology many;
+  many.perf_level_count = 1;
+  many.nodes.resize(1);
+  many.nodes[0].llcs.resize(1);
+  for (std::uint32_t c = 0; c < 64; ++c) {
+    many.nodes[0].llcs[0].cores.push_back(make_core(c, 0, 1, c));
+  }
+  const std::uint64_t mib = std::uint64_t{1} << 20;
+  for (const std::uint64_t size_max : {std::uint64_t{UINT32_MAX}, std::uint64_t{UINT64_MAX}}) {
+    for (const std::uint64_t n : {64, 192, 256, 448}) {
+      if (check_grid_size(n, size_max) != GridSizeLimit::ok) {
+        continue;
+      }
+      const std::uint64_t field = field_bytes(n);
+      const std::uint64_t per_thread = 2 * ledger_charge(field);
+      for (std::uint64_t threads = 1; threads <= 8; ++threads) {
+        // The smallest figure that grants `threads` threads, by the ledger's
+        // margin (at least 128 MiB, at most 1 GiB, else 1/32), and the
+        // figures around it, the 950 MiB at N = 192 among them.
+        const std::uint64_t need = threads * per_thread;
+        for (const std::uint64_t available :
+             {need + 128 * mib - 1, need + 128 * mib, need + need / 31 + 1, need + 1024 * mib,
+              std::uint64_t{950} * mib}) {
+          const std::uint32_t count = auto_thread_count(many, n, available, 64);
+          MemoryLedger ledger([available] { return available; });
+          std::uint64_t granted = 0;
+          while (granted < 64 && ledger.reserve(ledger_charge(field)) &&
+                 ledger.reserve(ledger_charge(field))) {
+            ++granted;
+          }
+          if (granted == 0) {
+            EXPECT_EQ(count, 64u) << "no thread fits: no limit, N = " << n;
+          } else {
+            EXPECT_EQ(count, granted)
+                << "N = " << n << ", available " << available << ", size_max " << size_max;
+          }
+        }
+      }
+    }
+  }
 }
 
 } // namespace

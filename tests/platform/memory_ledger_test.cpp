@@ -212,5 +212,25 @@ TEST_F(ProcessLedger, UnknownAvailableMemoryLeavesTheDecisionToTheSystem) {
   EXPECT_EQ(process_memory_ledger().reserved(), 0u);
 }
 
+TEST(MemoryLedger, AKeptSampleMeasuresTheNextBusyPeriod) {
+  // The sample the automatic thread count is taken from is the one the run's
+  // first field is then measured against, even if the figure moves in between.
+  std::uint64_t figure = 0;
+  MemoryLedger ledger([&figure] { return figure; });
+  const std::uint64_t field = 445 * kMiB;
+  figure = 4 * ledger_charge(field) + (std::uint64_t{128} << 20);
+  EXPECT_EQ(ledger.sample_available(), figure);
+  figure = 0; // another program took it all; the kept sample still rules
+  EXPECT_TRUE(ledger.reserve(ledger_charge(field)));
+  EXPECT_TRUE(ledger.reserve(ledger_charge(field)));
+  EXPECT_TRUE(ledger.reserve(ledger_charge(field)));
+  EXPECT_TRUE(ledger.reserve(ledger_charge(field)));
+  EXPECT_FALSE(ledger.reserve(ledger_charge(field)));
+  ledger.release(4 * ledger_charge(field));
+  // The sample served one busy period; the next one samples afresh.
+  figure = 0;
+  EXPECT_TRUE(ledger.reserve(std::uint64_t{1} << 40));
+}
+
 } // namespace
 } // namespace velto
