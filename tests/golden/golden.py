@@ -142,7 +142,14 @@ def main():
         paths = [os.path.join(HERE, "expected", c) for c in candidates]
         existing = [p for p in paths if os.path.exists(p)]
         if options.update:
-            target = existing[0] if existing else paths[-1]
+            # A variant keeps only what differs from the common text.
+            target = paths[0]
+            if options.variant and os.path.exists(paths[-1]):
+                with open(paths[-1], encoding="utf-8") as f:
+                    if f.read() == actual:
+                        if os.path.exists(paths[0]):
+                            os.remove(paths[0])
+                        continue
             with open(target, "w", encoding="utf-8", newline="\n") as f:
                 f.write(actual)
             print(f"golden: wrote {os.path.relpath(target, HERE)}")
