@@ -12,7 +12,8 @@ std::uint64_t group_affinity_mask(std::uint32_t os) {
 }
 
 std::uint32_t logical_processor_count() {
-  return std::thread::hardware_concurrency();
+  const std::uint32_t allowed = processor_count(allowed_processors());
+  return allowed != 0 ? allowed : std::thread::hardware_concurrency();
 }
 
 } // namespace velto

@@ -40,7 +40,7 @@ std::uint32_t lookup(const std::map<ProcessorKey, std::uint32_t>& table, Process
 Topology build_topology(const TopologyRecords& records) {
   std::map<ProcessorKey, std::uint32_t> node_of;
   std::map<ProcessorKey, std::uint32_t> llc_of;
-  std::uint32_t llc_ordinal = 0;
+  std::uint32_t llc_position = 0;
   for (const TopologyRecord& record : records.records) {
     if (record.kind == RecordKind::numa_node) {
       for_each_processor(record.affinities, records.mask_width,
@@ -48,11 +48,12 @@ Topology build_topology(const TopologyRecords& records) {
                            node_of[{group, bit}] = record.node_number;
                          });
     } else if (record.kind == RecordKind::l3_cache) {
+      const std::uint32_t llc_ordinal = record.ordinal.value_or(llc_position);
       for_each_processor(record.affinities, records.mask_width,
                          [&](std::uint16_t group, std::uint32_t bit) {
                            llc_of[{group, bit}] = llc_ordinal;
                          });
-      ++llc_ordinal;
+      ++llc_position;
     }
   }
 
@@ -60,14 +61,15 @@ Topology build_topology(const TopologyRecords& records) {
   // perf_level holds its efficiency class until the levels are ranked.
   std::map<std::uint32_t, std::map<std::uint32_t, std::vector<Core>>> filed;
   std::set<std::uint8_t> classes;
-  std::uint32_t core_ordinal = 0;
+  std::uint32_t core_position = 0;
   for (const TopologyRecord& record : records.records) {
     if (record.kind != RecordKind::core) {
       continue;
     }
     classes.insert(record.efficiency_class);
     Core core;
-    core.id = core_ordinal++;
+    core.id = record.ordinal.value_or(core_position);
+    ++core_position;
     core.perf_level = record.efficiency_class;
     std::uint32_t node = 0;
     for_each_processor(record.affinities, records.mask_width,

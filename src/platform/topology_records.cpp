@@ -1,8 +1,11 @@
-// Parsing the Windows processor-information buffer: only code that is the same
-// on every OS, so any host can test it on buffers of either pointer width.
+// Parsing the Windows processor-information buffer, and cutting records down to
+// the processors a process may use: only code that is the same on every OS, so
+// any host can test it on buffers of either pointer width and on any machine.
 #include "platform/topology_records.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <map>
 
 namespace velto {
 namespace {
@@ -54,6 +57,17 @@ std::vector<GroupAffinity> read_group_masks(std::span<const std::byte> record, s
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t entry = offset + i * entry_size;
     masks.push_back({read_le(record, entry, pointer_size), read_u16(record, entry + pointer_size)});
+  }
+  return masks;
+}
+
+// The union of the masks of each group; groups without a processor left out.
+std::map<std::uint16_t, std::uint64_t> masks_by_group(const ProcessorSet& set) {
+  std::map<std::uint16_t, std::uint64_t> masks;
+  for (const GroupAffinity& affinity : set) {
+    if (affinity.mask != 0) {
+      masks[affinity.group] |= affinity.mask;
+    }
   }
   return masks;
 }
@@ -116,6 +130,54 @@ TopologyRecords parse_processor_information(std::span<const std::byte> buffer,
     result.records.push_back(std::move(parsed));
   }
   return result;
+}
+
+TopologyRecords restrict_to_processors(const TopologyRecords& records,
+                                       const ProcessorSet& allowed) {
+  const std::map<std::uint16_t, std::uint64_t> allowed_in = masks_by_group(allowed);
+  if (allowed_in.empty()) {
+    return records;
+  }
+  // Bits beyond the mask width name no processor of the tree.
+  const std::uint64_t width_mask =
+      records.mask_width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << records.mask_width) - 1;
+  TopologyRecords result;
+  result.mask_width = records.mask_width;
+  std::uint32_t cores = 0;
+  std::uint32_t caches = 0;
+  for (const TopologyRecord& record : records.records) {
+    std::optional<std::uint32_t> ordinal;
+    if (record.kind == RecordKind::core || record.kind == RecordKind::l3_cache) {
+      std::uint32_t& position = record.kind == RecordKind::core ? cores : caches;
+      ordinal = record.ordinal.value_or(position);
+      ++position;
+    }
+    TopologyRecord kept;
+    kept.kind = record.kind;
+    kept.efficiency_class = record.efficiency_class;
+    kept.node_number = record.node_number;
+    kept.ordinal = ordinal;
+    for (const GroupAffinity& affinity : record.affinities) {
+      const auto found = allowed_in.find(affinity.group);
+      const std::uint64_t mask =
+          found == allowed_in.end() ? 0 : affinity.mask & found->second & width_mask;
+      if (mask != 0) {
+        kept.affinities.push_back({mask, affinity.group});
+      }
+    }
+    if (!kept.affinities.empty()) {
+      result.records.push_back(std::move(kept));
+    }
+  }
+  return result;
+}
+
+std::uint32_t processor_count(const ProcessorSet& set) {
+  std::uint32_t count = 0;
+  for (const auto& [group, mask] : masks_by_group(set)) {
+    count += static_cast<std::uint32_t>(std::popcount(mask));
+  }
+  return count;
 }
 
 } // namespace velto

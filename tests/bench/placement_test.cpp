@@ -1,11 +1,13 @@
 #include "bench/placement.hpp"
 
 #include "platform/memory_ledger.hpp"
+#include "platform/topology_records.hpp"
 #include "solver/field.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -237,6 +239,58 @@ TEST(Placement, AutomaticCountAndTheMemoryLedgerAgreeAcrossTheEdge) {
                 << "N = " << n << ", available " << available << ", size_max " << size_max;
           }
         }
+      }
+    }
+  }
+}
+
+// Two nodes of one level-3 cache and two two-way cores each, as hwloc reports
+// them: core c holds processors 2c and 2c+1, node n processors 4n..4n+3; plus
+// one efficient one-way core (processor 8) in node 1.
+TopologyRecords recorded_two_nodes() {
+  TopologyRecords records;
+  for (std::uint64_t c = 0; c < 4; ++c) {
+    records.records.push_back(
+        {RecordKind::core, 1, 0, {{std::uint64_t{0x3} << (2 * c), 0}}, std::nullopt});
+  }
+  records.records.push_back({RecordKind::core, 0, 0, {{0x100, 0}}, std::nullopt});
+  records.records.push_back({RecordKind::numa_node, 0, 0, {{0x0f, 0}}, std::nullopt});
+  records.records.push_back({RecordKind::numa_node, 0, 1, {{0x1f0, 0}}, std::nullopt});
+  records.records.push_back({RecordKind::l3_cache, 0, 0, {{0x0f, 0}}, std::nullopt});
+  records.records.push_back({RecordKind::l3_cache, 0, 0, {{0x1f0, 0}}, std::nullopt});
+  return records;
+}
+
+TEST(Placement, PlansAndCountOfARestrictedProcessNeverLeaveItsSet) {
+  const std::uint64_t plenty = memory_per_thread(64) * 1000;
+  struct Case {
+    const char* name;
+    std::uint64_t allowed;
+    std::uint32_t threads;
+    std::vector<std::uint32_t> numa;
+    std::vector<std::uint32_t> phte;
+  };
+  const Case cases[] = {
+      {"unrestricted", 0, 5, {0, 4, 2, 6, 8, 1, 5, 3, 7}, {0, 4, 2, 6, 1, 5, 3, 7, 8}},
+      {"taskset -c 1", 0x2, 1, {1}, {1}},
+      {"one sibling of each core of node 1", 0x0a0, 2, {5, 7}, {5, 7}},
+      {"node 1 only", 0x1f0, 3, {4, 6, 8, 5, 7}, {4, 6, 5, 7, 8}},
+      {"the efficient core and one sibling", 0x101, 2, {0, 8}, {0, 8}},
+  };
+  const TopologyRecords machine = recorded_two_nodes();
+  for (const Case& c : cases) {
+    const ProcessorSet allowed = {{c.allowed, 0}};
+    const Topology topology = build_topology(restrict_to_processors(machine, allowed));
+    EXPECT_EQ(auto_thread_count(topology, 64, plenty, 64), c.threads) << c.name;
+    const PlacementPlan numa = make_numa_plan(topology);
+    const PlacementPlan phte = make_phte_plan(topology);
+    EXPECT_EQ(os_numbers(numa), c.numa) << c.name;
+    EXPECT_EQ(os_numbers(phte), c.phte) << c.name;
+    for (const PlacementPlan* plan : {&numa, &phte}) {
+      for (const LogicalProcessor& entry : *plan) {
+        EXPECT_EQ(entry.group, 0u) << c.name;
+        EXPECT_TRUE(c.allowed == 0 || ((c.allowed >> entry.os) & 1u) != 0)
+            << c.name << ": processor " << entry.os << " lies outside the allowed set";
       }
     }
   }

@@ -83,15 +83,15 @@ private:
 };
 
 TopologyRecord core(std::uint8_t efficiency_class, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::core, efficiency_class, 0, std::move(affinities)};
+  return {RecordKind::core, efficiency_class, 0, std::move(affinities), std::nullopt};
 }
 
 TopologyRecord node(std::uint32_t number, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::numa_node, 0, number, std::move(affinities)};
+  return {RecordKind::numa_node, 0, number, std::move(affinities), std::nullopt};
 }
 
 TopologyRecord l3(std::vector<GroupAffinity> affinities) {
-  return {RecordKind::l3_cache, 0, 0, std::move(affinities)};
+  return {RecordKind::l3_cache, 0, 0, std::move(affinities), std::nullopt};
 }
 
 TopologyRecords parse(const InformationBuffer& buffer, std::size_t pointer_size) {

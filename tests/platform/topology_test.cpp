@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,15 +13,15 @@ namespace velto {
 namespace {
 
 TopologyRecord core(std::uint8_t efficiency_class, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::core, efficiency_class, 0, std::move(affinities)};
+  return {RecordKind::core, efficiency_class, 0, std::move(affinities), std::nullopt};
 }
 
 TopologyRecord node(std::uint32_t number, GroupAffinity affinity) {
-  return {RecordKind::numa_node, 0, number, {affinity}};
+  return {RecordKind::numa_node, 0, number, {affinity}, std::nullopt};
 }
 
 TopologyRecord l3(std::vector<GroupAffinity> affinities) {
-  return {RecordKind::l3_cache, 0, 0, std::move(affinities)};
+  return {RecordKind::l3_cache, 0, 0, std::move(affinities), std::nullopt};
 }
 
 std::string printed(const Topology& topology) {

@@ -1,5 +1,7 @@
-// Linux only: the processor topology of this machine, read through hwloc.
+// Linux only: the processor topology of this machine, read through hwloc, as
+// far as the process may use it.
 #include "platform/topology.hpp"
+#include "platform/affinity.hpp"
 #include "platform/linux/hwloc_records.hpp"
 
 #include <new>
@@ -12,7 +14,8 @@ Topology detect_topology() {
     if (!host.loaded()) {
       return {};
     }
-    return build_topology(linux_os::records_from_hwloc(host));
+    return build_topology(
+        restrict_to_processors(linux_os::records_from_hwloc(host), allowed_processors()));
   } catch (const std::bad_alloc&) {
     return {};
   }

@@ -1,6 +1,7 @@
 // Windows only: the processor topology of this machine, read with
-// GetLogicalProcessorInformationEx.
+// GetLogicalProcessorInformationEx, as far as the process may use it.
 #include "platform/topology.hpp"
+#include "platform/affinity.hpp"
 #include "platform/topology_records.hpp"
 #include "platform/win32/windows.hpp"
 
@@ -44,7 +45,8 @@ Topology detect_topology() {
     const auto bytes =
         std::as_bytes(std::span(buffer))
             .first(std::min<std::size_t>(length, buffer.size() * sizeof(std::uint64_t)));
-    return build_topology(parse_processor_information(bytes, sizeof(void*)));
+    return build_topology(restrict_to_processors(parse_processor_information(bytes, sizeof(void*)),
+                                                 allowed_processors()));
   } catch (const std::bad_alloc&) {
     return {};
   }

@@ -1,3 +1,4 @@
+#include "platform/affinity.hpp"
 #include "platform/linux/hwloc_records.hpp"
 #include "platform/topology.hpp"
 
@@ -55,6 +56,37 @@ TEST(HwlocRecords, SyntheticMachines) {
     const HwlocTopology machine = HwlocTopology::from_synthetic(c.description);
     ASSERT_TRUE(machine.loaded()) << c.description;
     EXPECT_EQ(layout(tree_of(machine)), c.expected) << c.description;
+  }
+}
+
+TEST(HwlocRecords, AllowedProcessorsCutASyntheticMachine) {
+  // Processors 0-7 in node 0 (cache 0), 8-15 in node 1 (cache 1); core c holds 2c, 2c+1.
+  const HwlocTopology machine = HwlocTopology::from_synthetic("pack:2 [numa] l3:1 core:4 pu:2");
+  ASSERT_TRUE(machine.loaded());
+  const TopologyRecords records = records_from_hwloc(machine);
+  struct Case {
+    const char* name;
+    ProcessorSet allowed;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"taskset -c 1", {{0x2, 0}}, "levels=1 c0@n0/l0/p0[0:1]"},
+      {"the second node (numactl -N 1)",
+       {{0xff00, 0}},
+       "levels=1 c4@n1/l1/p0[0:8,0:9] c5@n1/l1/p0[0:10,0:11] c6@n1/l1/p0[0:12,0:13] "
+       "c7@n1/l1/p0[0:14,0:15]"},
+      {"first siblings of cores 3 and 4",
+       {{0x0140, 0}},
+       "levels=1 c3@n0/l0/p0[0:6] c4@n1/l1/p0[0:8]"},
+      {"a failed query",
+       {},
+       "levels=1 c0@n0/l0/p0[0:0,0:1] c1@n0/l0/p0[0:2,0:3] c2@n0/l0/p0[0:4,0:5] "
+       "c3@n0/l0/p0[0:6,0:7] c4@n1/l1/p0[0:8,0:9] c5@n1/l1/p0[0:10,0:11] "
+       "c6@n1/l1/p0[0:12,0:13] c7@n1/l1/p0[0:14,0:15]"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(layout(build_topology(restrict_to_processors(records, c.allowed))), c.expected)
+        << c.name;
   }
 }
 
@@ -137,11 +169,16 @@ TEST(HwlocRecords, UnloadedTopologyHasNoRecords) {
   EXPECT_FALSE(HwlocTopology::from_xml("<topology").loaded());
 }
 
-int count_with_processors(hwloc_topology_t machine, hwloc_obj_type_t type) {
+// Objects of `type` with a processor in `allowed` (every processor when it is empty).
+int count_with_processors(hwloc_topology_t machine, hwloc_obj_type_t type,
+                          hwloc_const_bitmap_t allowed) {
   int count = 0;
   for (hwloc_obj_t object = hwloc_get_next_obj_by_type(machine, type, nullptr); object != nullptr;
        object = hwloc_get_next_obj_by_type(machine, type, object)) {
-    count += object->cpuset != nullptr && !hwloc_bitmap_iszero(object->cpuset) ? 1 : 0;
+    const bool has =
+        object->cpuset != nullptr && !hwloc_bitmap_iszero(object->cpuset) &&
+        (hwloc_bitmap_iszero(allowed) || hwloc_bitmap_intersects(object->cpuset, allowed));
+    count += has ? 1 : 0;
   }
   return count;
 }
@@ -149,10 +186,30 @@ int count_with_processors(hwloc_topology_t machine, hwloc_obj_type_t type) {
 TEST(HwlocRecords, ThisMachineMatchesHwlocsOwnCounts) {
   const HwlocTopology host = HwlocTopology::from_host();
   ASSERT_TRUE(host.loaded());
-  const int nodes = count_with_processors(host.get(), HWLOC_OBJ_NUMANODE);
-  const int l3 = count_with_processors(host.get(), HWLOC_OBJ_L3CACHE);
-  const int cores = count_with_processors(host.get(), HWLOC_OBJ_CORE);
-  const int processors = count_with_processors(host.get(), HWLOC_OBJ_PU);
+  // Counted within the processors this process may use (all of them unless it
+  // runs under taskset or the like).
+  hwloc_bitmap_t allowed = hwloc_bitmap_alloc();
+  ASSERT_NE(allowed, nullptr);
+  for (const GroupAffinity& affinity : allowed_processors()) {
+    for (unsigned bit = 0; bit < 64; ++bit) {
+      if ((affinity.mask >> bit) & 1u) {
+        hwloc_bitmap_set(allowed, affinity.group * 64u + bit);
+      }
+    }
+  }
+  const int nodes = count_with_processors(host.get(), HWLOC_OBJ_NUMANODE, allowed);
+  const int l3 = count_with_processors(host.get(), HWLOC_OBJ_L3CACHE, allowed);
+  const int cores = count_with_processors(host.get(), HWLOC_OBJ_CORE, allowed);
+  const int processors = [&] {
+    hwloc_bitmap_t pus = hwloc_bitmap_dup(hwloc_topology_get_topology_cpuset(host.get()));
+    if (!hwloc_bitmap_iszero(allowed)) {
+      hwloc_bitmap_and(pus, pus, allowed);
+    }
+    const int weight = hwloc_bitmap_weight(pus);
+    hwloc_bitmap_free(pus);
+    return weight;
+  }();
+  hwloc_bitmap_free(allowed);
 
   const Topology topology = detect_topology();
   int seen_llcs = 0;
