@@ -146,6 +146,9 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
   }
 
   const ScoreReport report = services.run_benchmark(config, topology, out, err);
+  if (report.interrupted) {
+    return 1; // asked to stop: no prompt, no wait
+  }
 
   write_line(out, "press enter to exit");
   in.get(); // returns on Enter, on any other character, and at end of input

@@ -5,6 +5,7 @@
 #include "bench/report.hpp"
 #include "bench/worker.hpp"
 #include "platform/cpu.hpp"
+#include "platform/interrupt.hpp"
 #include "platform/memory.hpp"
 #include "platform/output.hpp"
 #include "solver/field.hpp"
@@ -168,6 +169,9 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
                       &err};
   };
 
+  // From the first worker to the join, Ctrl-C (SIGINT, SIGTERM) raises the
+  // stop request, and every worker leaves at its next check of it.
+  InterruptGuard interrupt_guard(shared->stop_request->flag());
   bool all_started = true;
   for (std::uint32_t i = 1; i < threads; ++i) {
     try {
@@ -198,7 +202,16 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
       thread.join();
     }
   }
+  interrupt_guard.restore();
   result.stop_raised = shared->stop_request->raised();
+  if (interrupt_guard.interrupted()) {
+    result.interrupted = true;
+    if (result.progress_line_open) {
+      write_line(out, "");
+      result.progress_line_open = false;
+    }
+    write_line(err, "run interrupted; aborting");
+  }
   return result;
 }
 

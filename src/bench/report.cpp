@@ -58,6 +58,10 @@ std::string format_score(double score) {
 
 ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
                          std::ostream& err) {
+  if (result.interrupted) {
+    print_invalid_banner(err);
+    return {0.0, false, true};
+  }
   if (result.stop_raised) {
     print_invalid_banner(err);
     return {};

@@ -31,6 +31,7 @@ std::string format_score(double score);
 
 /// Decides validity, prints the table and the verdict, and sums the per-thread
 /// fast-timer rates into the score. `brand` names the processor on the score lines.
+/// An interrupted run gets the invalid banner and nothing else.
 ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
                          std::ostream& err);
 /// As above with this processor's brand string.

@@ -53,12 +53,16 @@ struct RunResult {
   std::uint32_t expected_threads = 0;
   std::vector<ThreadResult> results; ///< in the order the workers finished
   std::string workload_name;
+  bool interrupted = false; ///< Ctrl-C or a termination request came during the run
+  /// The reporter drew the live progress line and left it without a line end.
+  bool progress_line_open = false;
 };
 
 /// The verdict handed back to the driver; score is only meaningful when valid.
 struct ScoreReport {
   double score = 0.0; ///< MGups
   bool valid = false;
+  bool interrupted = false; ///< the run was interrupted: no prompt follows
 };
 
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
@@ -96,6 +100,8 @@ class StopState {
 public:
   void raise() { raised_.store(true, std::memory_order_release); }
   bool raised() const { return raised_.load(std::memory_order_acquire); }
+  /// The flag itself, for an interruption handler: it may only store to an atomic.
+  std::atomic<bool>& flag() { return raised_; }
 
 private:
   std::atomic<bool> raised_{false};

@@ -151,6 +151,9 @@ private:
     std::int64_t last_elapsed = 0;
     const std::int64_t c0 = coarse_reading();
     const std::int64_t f0 = read_fast_timer();
+    if (args_.is_reporter) {
+      args_.result->progress_line_open = true; // drawn at the top of the first iteration
+    }
     for (;;) {
       if (args_.is_reporter) {
         const std::lock_guard lock(*args_.console_lock);
@@ -192,6 +195,7 @@ private:
         const std::lock_guard lock(*args_.console_lock);
         print_progress(*args_.out, ticks_to_seconds(fast, f0, f1), params_.duration, board);
         write_line(*args_.out, "");
+        args_.result->progress_line_open = false;
       }
       say("validating result..");
     }

@@ -130,6 +130,22 @@ TEST(Driver, InvalidRunStillPromptsAndExitsWithOne) {
   EXPECT_EQ(r.runs[0].duration, 30u);
 }
 
+TEST(Driver, AnInterruptedRunNeitherPromptsNorWaits) {
+  DriverServices services;
+  services.run_benchmark = [](RunConfig, TopologyCache&, std::ostream& out, std::ostream& err) {
+    out << "(run)\n";
+    err << "run interrupted; aborting\n";
+    return ScoreReport{0.0, false, true};
+  };
+  std::istringstream in("\n");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(velto_main({"velto", "-s", "64"}, in, out, err, services), 1);
+  EXPECT_EQ(out.str(), "(run)\n");
+  EXPECT_EQ(err.str(), "run interrupted; aborting\n");
+  EXPECT_EQ(in.tellg(), 0); // nothing read
+}
+
 TEST(Driver, NothingThrownBelowEscapesTheEntry) {
   struct Case {
     const char* what;
