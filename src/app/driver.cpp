@@ -146,21 +146,45 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
   }
 
   const ScoreReport report = services.run_benchmark(config, topology, out, err);
+  if (report.interrupted()) {
+    return 1; // asked to stop: no prompt, no wait
+  }
 
   write_line(out, "press enter to exit");
   in.get(); // returns on Enter, on any other character, and at end of input
   return report.valid ? 0 : 1;
 }
 
+// `status`, unless a write to either stream failed (a full disk, a closed
+// descriptor, a pipe whose reader is gone): then 1, and the error stream, while
+// it still works, says so for standard output.
+int checked_status(int status, std::ostream& out, std::ostream& err) noexcept {
+  try {
+    out.flush();
+    const bool out_failed = out.fail();
+    if (out_failed && !err.fail()) {
+      write_line(err, "could not write to standard output");
+    }
+    err.flush();
+    if (out_failed || err.fail()) {
+      return 1;
+    }
+  } catch (...) {
+    return 1; // a stream set to throw on failure
+  }
+  return status;
+}
+
 } // namespace
 
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                std::ostream& err, const DriverServices& services) {
+  int status = 1;
   // Whatever escapes the layers below (memory for the parser or a printout,
   // a thread or lock the library could not make) ends here with a message
   // instead of std::terminate.
   try {
-    return run_invocation(arguments, in, out, err, services);
+    status = run_invocation(arguments, in, out, err, services);
   } catch (const std::bad_alloc&) {
     write_fatal_error(err, "out of memory");
   } catch (const std::exception& error) {
@@ -168,7 +192,7 @@ int velto_main(const std::vector<std::string>& arguments, std::istream& in, std:
   } catch (...) {
     write_fatal_error(err, "unknown error");
   }
-  return 1;
+  return checked_status(status, out, err);
 }
 
 void write_fatal_error(std::ostream& err, std::string_view what) noexcept {

@@ -28,7 +28,9 @@ DriverServices live_driver_services();
 
 /// Runs one invocation: `arguments` as main received them (the first is the
 /// program's path). Returns the exit status, 0 or 1; an exception from below
-/// ends in write_fatal_error and 1.
+/// ends in write_fatal_error and 1. A write to `out` or `err` that failed makes
+/// the status 1; for `out` the error stream then says "could not write to
+/// standard output".
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                std::ostream& err, const DriverServices& services = live_driver_services());
 

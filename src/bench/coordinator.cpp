@@ -6,6 +6,7 @@
 #include "bench/worker.hpp"
 #include "platform/cpu.hpp"
 #include "platform/format.hpp"
+#include "platform/interrupt.hpp"
 #include "platform/memory.hpp"
 #include "platform/output.hpp"
 #include "solver/field.hpp"
@@ -180,6 +181,9 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
                  out,
                  err};
 
+  // From the first worker to the join, Ctrl-C (SIGINT, SIGTERM) raises the
+  // stop request, and every worker leaves at its next check of it.
+  InterruptGuard interrupt_guard(shared->stop_request->flag());
   bool all_started = true;
   for (std::uint32_t i = 1; i < threads; ++i) {
     try {
@@ -215,7 +219,14 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
       thread.join();
     }
   }
+  interrupt_guard.restore();
   result.stop_raised = shared->stop_request->raised();
+  if (interrupt_guard.interrupted()) {
+    if (run.progress_drawn.load(std::memory_order_relaxed)) {
+      write_line(out, ""); // the live line the reporter left
+    }
+    report_problem(result, err, RunIssue::interrupted, "run interrupted; aborting");
+  }
   return result;
 }
 

@@ -46,7 +46,9 @@ ScoreReport run_benchmark(RunConfig config, TopologyCache& topology, std::ostrea
 
 /// Prints the run header, checks the timers, runs worker 0 on this thread and
 /// the others on new ones, and collects their results. An aborted run returns
-/// no results.
+/// no results. An interruption (Ctrl-C, SIGTERM) while the workers run stops
+/// them; the run then ends the progress line, says "run interrupted; aborting"
+/// on `err` and comes back interrupted.
 RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, std::ostream& out,
                       std::ostream& err);
 

@@ -64,7 +64,8 @@ bool ScoreReport::interrupted() const {
 ScoreReport judge_run(const RunResult& result) {
   ScoreReport report;
   report.problems = result.problems;
-  if (result.stop_raised) {
+  // A run stopped early, by a failure or by the user, has no verdict but its banner.
+  if (result.stop_raised || report.interrupted()) {
     return report;
   }
   if (result.results.size() < result.expected_threads) {

@@ -31,6 +31,7 @@ std::string format_score(double score);
 /// results, timers that disagree), each thread's rate and their sum. A run
 /// whose stop request was raised has no thread lines; it is valid only when
 /// every thread delivered, nothing went wrong and every thread's timers agree.
+/// An interrupted run's stop request is raised, so it gets the banner alone.
 ScoreReport judge_run(const RunResult& result);
 
 /// Prints the verdict of judge_run: the table (when every thread delivered),

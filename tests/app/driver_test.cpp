@@ -6,6 +6,7 @@
 #include <new>
 #include <sstream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -133,6 +134,24 @@ TEST(Driver, InvalidRunStillPromptsAndExitsWithOne) {
   EXPECT_EQ(r.runs[0].duration, 30u);
 }
 
+TEST(Driver, AnInterruptedRunNeitherPromptsNorWaits) {
+  DriverServices services;
+  services.run_benchmark = [](RunConfig, TopologyCache&, std::ostream& out, std::ostream& err) {
+    out << "(run)\n";
+    err << "run interrupted; aborting\n";
+    ScoreReport report;
+    report.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
+    return report;
+  };
+  std::istringstream in("\n");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(velto_main({"velto", "-s", "64"}, in, out, err, services), 1);
+  EXPECT_EQ(out.str(), "(run)\n");
+  EXPECT_EQ(err.str(), "run interrupted; aborting\n");
+  EXPECT_EQ(in.tellg(), 0); // nothing read
+}
+
 TEST(Driver, NothingThrownBelowEscapesTheEntry) {
   struct Case {
     const char* what;
@@ -170,6 +189,103 @@ TEST(Driver, NothingThrownBelowEscapesTheEntry) {
       EXPECT_TRUE(err.str().ends_with("; aborting\n")) << c.what << " " << action;
     }
   }
+}
+
+// A stream buffer that refuses every write at once (a closed descriptor, a
+// pipe whose reader is gone), or takes the bytes and fails when they are
+// flushed (stdio's buffer in front of a full disk).
+class RefusingBuffer : public std::streambuf {
+public:
+  explicit RefusingBuffer(bool fails_at_flush_only) : at_flush_only_(fails_at_flush_only) {}
+  std::string taken;
+
+protected:
+  int_type overflow(int_type c) override {
+    if (at_flush_only_ && !traits_type::eq_int_type(c, traits_type::eof())) {
+      taken += traits_type::to_char_type(c);
+      return c;
+    }
+    return traits_type::eof();
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (at_flush_only_) {
+      taken.append(s, static_cast<std::size_t>(n));
+      return n;
+    }
+    return 0;
+  }
+  int sync() override { return taken.empty() ? 0 : -1; } // only what waits can fail
+
+private:
+  bool at_flush_only_;
+};
+
+struct FailedWrites {
+  int status = -1;
+  std::string out; // what a working standard output shows
+  std::string err; // what a working error stream shows
+};
+
+// One invocation with standard output, the error stream or both refusing writes;
+// the run writes a line on each stream and is valid.
+FailedWrites invoke_with_failing(std::vector<std::string> args, bool out_fails, bool err_fails,
+                                 bool at_flush_only = false) {
+  DriverServices services;
+  services.run_benchmark = [](RunConfig, TopologyCache&, std::ostream& out, std::ostream& err) {
+    out << "(run)\n";
+    err << "(warning)\n";
+    ScoreReport report;
+    report.score = 123.0;
+    report.valid = true;
+    return report;
+  };
+  args.insert(args.begin(), "velto");
+  std::istringstream in;
+  RefusingBuffer refusing_out(at_flush_only);
+  RefusingBuffer refusing_err(at_flush_only);
+  std::ostringstream working_out;
+  std::ostringstream working_err;
+  std::ostream failing_out(&refusing_out);
+  std::ostream failing_err(&refusing_err);
+  FailedWrites r;
+  r.status = velto_main(args, in, out_fails ? failing_out : working_out,
+                        err_fails ? failing_err : working_err, services);
+  r.out = working_out.str();
+  r.err = working_err.str();
+  return r;
+}
+
+TEST(Driver, AWriteThatFailsMakesTheStatusOne) {
+  for (const bool at_flush_only : {false, true}) {
+    // Standard output fails: the error stream says so.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, std::vector<std::string>{"--timer-debug"},
+          std::vector<std::string>{"-s", "64"}}) {
+      const FailedWrites r = invoke_with_failing(args, true, false, at_flush_only);
+      EXPECT_EQ(r.status, 1) << args[0] << " " << at_flush_only;
+      EXPECT_TRUE(r.err.ends_with("could not write to standard output\n"))
+          << args[0] << " " << at_flush_only << ": " << r.err;
+    }
+    // The error stream fails: nothing is left to say it with.
+    const FailedWrites run = invoke_with_failing({"-s", "64"}, false, true, at_flush_only);
+    EXPECT_EQ(run.status, 1) << at_flush_only;
+    EXPECT_EQ(run.out, "(run)\npress enter to exit\n") << at_flush_only;
+    // Both fail.
+    EXPECT_EQ(invoke_with_failing({"--help"}, true, true, at_flush_only).status, 1);
+  }
+  // A stream that is never written cannot fail: a refusal on the error stream
+  // keeps its own message and status.
+  const FailedWrites refused = invoke_with_failing({"--size", "100"}, true, false);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.find("could not write"), std::string::npos) << refused.err;
+  EXPECT_TRUE(refused.err.starts_with("Invalid size '100'")) << refused.err;
+  // Nothing on the error stream: its failure goes unnoticed.
+  EXPECT_EQ(invoke_with_failing({"--help"}, false, true).status, 0);
+  // And with both streams working, the status is the action's.
+  const FailedWrites working = invoke_with_failing({"-s", "64"}, false, false);
+  EXPECT_EQ(working.status, 0);
+  EXPECT_EQ(working.out, "(run)\npress enter to exit\n");
+  EXPECT_EQ(working.err, "(warning)\n");
 }
 
 TEST(Driver, GridSizeLimitsDependOnTheSizeType) {

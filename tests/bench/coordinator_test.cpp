@@ -2,12 +2,14 @@
 
 #include "platform/cpu.hpp"
 #include "platform/format.hpp"
+#include "platform/interrupt.hpp"
 #include "scripted_workload.hpp"
 #include "solver/field.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <regex>
 #include <sstream>
@@ -331,6 +333,65 @@ TEST(Coordinator, ThreadThatCannotStartEndsTheRunWithoutAHang) {
     EXPECT_EQ(script.alive.load(), 0) << failing;
     EXPECT_FALSE(contains(r.out, "allocating fields")) << failing;
   }
+}
+
+// Ctrl-C as the OS handler delivers it, at each stage of a twenty-second run.
+TEST(Coordinator, InterruptionStopsEveryWorkerAndEndsTheRunWithoutAVerdict) {
+  struct Case {
+    Stage stage;
+    std::uint32_t thread;
+    bool in_loop;
+  };
+  const Case cases[] = {
+      {Stage::allocate, 1, false}, {Stage::initialize, 0, false}, {Stage::initialize, 2, false},
+      {Stage::step, 0, true},      {Stage::step, 2, true},        {Stage::validate, 0, false},
+  };
+  for (const Case& c : cases) {
+    const std::string name =
+        std::string(scripted::stage_name(c.stage)) + " in thread " + std::to_string(c.thread);
+    Script script;
+    script.interrupt_stage = c.stage;
+    script.interrupt_thread = c.thread;
+    script.interrupt_at_step = 3;
+    RunConfig config = config_of(3, c.stage == Stage::validate ? 1 : 20);
+    const auto start = std::chrono::steady_clock::now();
+    const RunOutput r = run_with(config, hooks_for(script));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << name;
+
+    EXPECT_FALSE(r.report.valid) << name;
+    EXPECT_TRUE(r.report.interrupted()) << name;
+    ASSERT_FALSE(r.report.problems.empty()) << name;
+    EXPECT_EQ(r.report.problems.back(),
+              (RunProblem{RunIssue::interrupted, "run interrupted; aborting"}))
+        << name;
+    EXPECT_EQ(script.interruptions.load(), 1) << name;
+    EXPECT_EQ(script.interruptions_that_stopped.load(), 1) << name;
+    EXPECT_EQ(script.alive.load(), 0) << name;
+    EXPECT_EQ(script.contract_breaches.load(), 0) << name;
+    EXPECT_EQ(r.err, std::string("run interrupted; aborting\n") + invalid_banner) << name;
+    EXPECT_FALSE(contains(r.out, "thread  grid updates")) << name;
+    EXPECT_EQ(contains(r.out, "starting bench.."), c.in_loop || c.stage == Stage::validate) << name;
+    if (c.stage == Stage::initialize && c.thread != 0) {
+      // The reporter may see the stop request before it begins its own initialisation.
+      EXPECT_TRUE(r.out.ends_with("allocating fields.... \n") ||
+                  r.out.ends_with("allocating fields.... \ninitalizing fields...\n"))
+          << name << ": " << r.out;
+    } else if (c.in_loop) {
+      // The progress line the reporter left open gets its line end, and nothing follows.
+      const std::string last = r.out.substr(r.out.rfind('\r') + 1);
+      EXPECT_TRUE(std::regex_match(
+          last,
+          std::regex("benchmarking\\.\\.\\. [0-9]+/20s +[0-9.e+]+ MGups  [0-9]+ iterations\n")))
+          << name << ": " << last;
+    } else {
+      EXPECT_TRUE(r.out.ends_with(c.stage == Stage::validate   ? "validating result..\n"
+                                  : c.stage == Stage::allocate ? "allocating fields.... \n"
+                                                               : "initalizing fields...\n"))
+          << name << ": " << r.out;
+    }
+  }
+  // After the run an interruption is handled as by default again.
+  EXPECT_EQ(process_interrupt_latch().deliver(), InterruptAction::end_process);
 }
 
 TEST(Coordinator, AbsurdThreadCountIsRefusedWithoutThrowing) {

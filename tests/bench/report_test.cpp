@@ -78,6 +78,22 @@ TEST(Report, RunsThatAreNotValid) {
   }
 }
 
+TEST(Report, AnInterruptedRunGetsTheBannerAloneWhateverItsResults) {
+  for (const bool stop_raised : {true, false}) {
+    RunResult result =
+        run_of(2, {{1, 1000, 1000000, 10, 5242880}, {0, 1001, 1000500, 12, 6291456}});
+    result.stop_raised = stop_raised;
+    result.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
+    const Printed p = report_of(result);
+    EXPECT_FALSE(p.report.valid) << stop_raised;
+    EXPECT_TRUE(p.report.interrupted()) << stop_raised;
+    EXPECT_EQ(p.report.score, 0.0) << stop_raised;
+    EXPECT_EQ(p.out, "") << stop_raised;
+    EXPECT_EQ(p.err, invalid_banner) << stop_raised;
+  }
+  EXPECT_FALSE(report_of(run_of(1, {{0, 1000, 1000000, 1, 1}})).report.interrupted());
+}
+
 TEST(Report, TimersMustAgreeWithinThirtyTwoWholeMilliseconds) {
   struct Case {
     std::int64_t coarse_ms;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bench/run_records.hpp"
+#include "platform/interrupt.hpp"
 #include "solver/workload.hpp"
 
 #include <atomic>
@@ -45,6 +46,13 @@ struct Script {
   std::chrono::microseconds step_time{500};
   /// How long a failing validate takes, so that the others finish first.
   std::chrono::milliseconds failing_validate_time{200};
+  /// Where an interruption comes in, delivered as the OS handler delivers Ctrl-C
+  /// (a loop stage at step interrupt_at_step).
+  Stage interrupt_stage = Stage::none;
+  std::uint32_t interrupt_thread = 0;
+  std::uint64_t interrupt_at_step = 0;
+  std::atomic<int> interruptions{0}; ///< deliveries made, and what they did
+  std::atomic<int> interruptions_that_stopped{0};
 
   std::atomic<int> made{0};                      ///< workloads the factory made
   std::atomic<int> alive{0};                     ///< made and not yet destroyed
@@ -65,6 +73,7 @@ public:
       ++script_.contract_breaches;
     }
     allocated_ = true;
+    interrupts(Stage::allocate, 0);
     return fails(Stage::allocate);
   }
   StatusMessage initialize() override {
@@ -72,6 +81,7 @@ public:
       ++script_.contract_breaches;
     }
     initialized_ = true;
+    interrupts(Stage::initialize, 0);
     return fails(Stage::initialize);
   }
   StatusMessage before_step(std::uint64_t index) override {
@@ -82,6 +92,7 @@ public:
   }
   StatusMessage step() override {
     std::this_thread::sleep_for(script_.step_time);
+    interrupts(Stage::step, steps_);
     return fails_at(Stage::step, steps_);
   }
   StatusMessage after_step(std::uint64_t index) override {
@@ -96,6 +107,7 @@ public:
       ++script_.contract_breaches;
     }
     script_.validated_steps += completed;
+    interrupts(Stage::validate, 0);
     StatusMessage status = fails(Stage::validate);
     if (status) {
       std::this_thread::sleep_for(script_.failing_validate_time);
@@ -110,6 +122,16 @@ private:
       return std::string("boom ") + stage_name(stage);
     }
     return std::nullopt;
+  }
+  void interrupts(Stage stage, std::uint64_t index) const {
+    const bool loop = stage > Stage::initialize && stage < Stage::validate;
+    if (script_.interrupt_stage == stage && thread_index() == script_.interrupt_thread &&
+        (!loop || index == script_.interrupt_at_step)) {
+      ++script_.interruptions;
+      if (process_interrupt_latch().deliver() == InterruptAction::stop_run) {
+        ++script_.interruptions_that_stopped;
+      }
+    }
   }
   StatusMessage fails_at(Stage stage, std::uint64_t index) const {
     return index == script_.fail_at_step ? fails(stage) : std::nullopt;
