@@ -4,7 +4,16 @@
 # Arguments are separated by "|". EMULATOR, when set, is put before the program
 # (Wine for the Windows build). With ONLY_IF_NOT_COMPLIANT the check is skipped
 # on a machine whose fast timer meets the HWBOT rules. TIMEOUT (seconds, 300 by
-# default) bounds the run.
+# default) bounds the run. A check that must exceed the machine's memory names its
+# request by placeholders ({threads_beyond_memory:N}, {one_field_size},
+# {one_field_threads}, in ARGS and in the regexes), which are replaced here by
+# what the memory available now asks for (e2e_requests.cmake).
+if("${ARGS}${OUT_REGEX}${ERR_REGEX}" MATCHES "{(threads_beyond_memory:[0-9]+|one_field_size|one_field_threads)}")
+  include(${CMAKE_CURRENT_LIST_DIR}/e2e_requests.cmake)
+  velto_available_memory(_available)
+  velto_expand_memory_placeholders(${_available} ARGS OUT_REGEX ERR_REGEX)
+  message("velto-e2e: ${_available} bytes available; arguments ${ARGS}")
+endif()
 string(REPLACE "|" ";" _args "${ARGS}")
 if(NOT DEFINED TIMEOUT)
   set(TIMEOUT 300)
