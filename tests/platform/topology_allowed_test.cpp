@@ -5,6 +5,8 @@
 #include "platform/topology.hpp"
 #include "platform/topology_records.hpp"
 
+#include "support/topology_builders.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,36 +18,10 @@
 namespace velto {
 namespace {
 
-TopologyRecord core(std::uint8_t efficiency_class, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::core, efficiency_class, 0, std::move(affinities), std::nullopt};
-}
-
-TopologyRecord node(std::uint32_t number, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::numa_node, 0, number, std::move(affinities), std::nullopt};
-}
-
-TopologyRecord l3(std::vector<GroupAffinity> affinities) {
-  return {RecordKind::l3_cache, 0, 0, std::move(affinities), std::nullopt};
-}
-
-// core id -> (node id, cache id, perf level, processors as group:os)
-std::string layout(const Topology& topology) {
-  std::ostringstream out;
-  out << "levels=" << topology.perf_level_count;
-  for (const NumaNode& node : topology.nodes) {
-    for (const Llc& llc : node.llcs) {
-      for (const Core& core : llc.cores) {
-        out << " c" << core.id << "@n" << node.id << "/l" << llc.id << "/p" << core.perf_level
-            << "[";
-        for (const LogicalProcessor& logical : core.logicals) {
-          out << (logical.idx ? "," : "") << logical.group << ":" << logical.os;
-        }
-        out << "]";
-      }
-    }
-  }
-  return out.str();
-}
+using testing::core;
+using testing::l3;
+using testing::layout;
+using testing::node;
 
 std::string restricted(const TopologyRecords& records, const ProcessorSet& allowed) {
   return layout(build_topology(restrict_to_processors(records, allowed)));

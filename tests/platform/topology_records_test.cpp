@@ -1,5 +1,7 @@
 #include "platform/topology_records.hpp"
 
+#include "support/topology_builders.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,6 +11,10 @@
 
 namespace velto {
 namespace {
+
+using testing::core;
+using testing::l3;
+using testing::node;
 
 // Writes SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX records as a process with
 // `pointer_size`-byte pointers receives them.
@@ -81,18 +87,6 @@ private:
   std::size_t pointer_size_;
   std::vector<std::byte> bytes_;
 };
-
-TopologyRecord core(std::uint8_t efficiency_class, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::core, efficiency_class, 0, std::move(affinities), std::nullopt};
-}
-
-TopologyRecord node(std::uint32_t number, std::vector<GroupAffinity> affinities) {
-  return {RecordKind::numa_node, 0, number, std::move(affinities), std::nullopt};
-}
-
-TopologyRecord l3(std::vector<GroupAffinity> affinities) {
-  return {RecordKind::l3_cache, 0, 0, std::move(affinities), std::nullopt};
-}
 
 TopologyRecords parse(const InformationBuffer& buffer, std::size_t pointer_size) {
   // An exact-size copy, so a read past the end is a read past the allocation.

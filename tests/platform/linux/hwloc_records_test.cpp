@@ -2,6 +2,8 @@
 #include "platform/linux/hwloc_records.hpp"
 #include "platform/topology.hpp"
 
+#include "support/topology_builders.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,27 +14,10 @@
 namespace velto::linux_os {
 namespace {
 
+using testing::layout;
+
 Topology tree_of(const HwlocTopology& machine) {
   return build_topology(records_from_hwloc(machine));
-}
-
-// core id -> (node id, cache id, perf level, processors as group:os)
-std::string layout(const Topology& topology) {
-  std::ostringstream out;
-  out << "levels=" << topology.perf_level_count;
-  for (const NumaNode& node : topology.nodes) {
-    for (const Llc& llc : node.llcs) {
-      for (const Core& core : llc.cores) {
-        out << " c" << core.id << "@n" << node.id << "/l" << llc.id << "/p" << core.perf_level
-            << "[";
-        for (const LogicalProcessor& logical : core.logicals) {
-          out << (logical.idx ? "," : "") << logical.group << ":" << logical.os;
-        }
-        out << "]";
-      }
-    }
-  }
-  return out.str();
 }
 
 TEST(HwlocRecords, SyntheticMachines) {
