@@ -22,13 +22,15 @@ TEST(TimersLive, BothTimersAdvanceAcrossASleep) {
   const std::int64_t fast_end = read_fast_timer();
   const std::uint64_t coarse_end = read_coarse_timer();
 
-  // The sleep lasts at least 50 ms; the coarse clock may lag by one of its ticks.
+  // The sleep lasts at least 50 ms. The coarse clock shows the time of its last
+  // tick, and under a virtual machine's tickless kernel a tick can come late:
+  // its reading may lag by up to two ticks (seen: 45 ms at 250 Hz).
   EXPECT_GE(ticks_to_milliseconds(fast, fast_start, fast_end), 50);
   const std::int64_t coarse_ms = ticks_to_milliseconds(
       coarse, static_cast<std::int64_t>(coarse_start), static_cast<std::int64_t>(coarse_end));
   const std::int64_t coarse_tick_ms =
       coarse.report_frequency > 0 ? 1000 / coarse.report_frequency : 50;
-  EXPECT_GE(coarse_ms, 50 - coarse_tick_ms);
+  EXPECT_GE(coarse_ms, 50 - 2 * coarse_tick_ms);
 }
 
 TEST(TimersLive, CoarseTimerUpdatesAtTheKernelTickRate) {
