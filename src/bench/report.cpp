@@ -64,6 +64,7 @@ bool ScoreReport::interrupted() const {
 ScoreReport judge_run(const RunResult& result) {
   ScoreReport report;
   report.problems = result.problems;
+  report.facts = result.facts;
   if (result.stop_raised) {
     return report;
   }

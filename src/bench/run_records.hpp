@@ -78,6 +78,15 @@ struct RunProblem {
   friend bool operator==(const RunProblem&, const RunProblem&) = default;
 };
 
+/// What a result record keeps of a run beside its verdict.
+struct RunFacts {
+  std::uint32_t threads = 0;  ///< threads the run used; 0 when it never got that far
+  std::uint32_t duration = 0; ///< seconds, after clamping
+  std::int64_t init_ms =
+      -1;             ///< allocation and initialisation on the fast timer; -1 when not reached
+  PlacementPlan plan; ///< processor of worker k; threads beyond its end are unpinned
+};
+
 /// What the workers of one run produced.
 struct RunResult {
   bool stop_raised = false;
@@ -86,6 +95,9 @@ struct RunResult {
   std::string workload_name;
   /// What went wrong before or while the workers ran, in the order it happened.
   std::vector<RunProblem> problems;
+  /// Written by the coordinator before the workers start and by the reporter
+  /// (init_ms) while they run; read after they are joined.
+  RunFacts facts;
 };
 
 /// One thread's line of the result table.
@@ -102,6 +114,7 @@ struct ScoreReport {
   bool valid = false;
   std::vector<ThreadScore> threads; ///< in the order the workers finished
   std::vector<RunProblem> problems; ///< empty when valid
+  RunFacts facts;                   ///< as the run left them
   /// True when the user interrupted the run.
   bool interrupted() const;
 };

@@ -86,8 +86,10 @@ public:
 
     const std::int64_t t_init1 = read_fast_timer();
     if (is_reporter_) {
-      say(fmt::format("initialization took {}ms",
-                      ticks_to_milliseconds(run_.fast_timer, t_init0, t_init1)));
+      const std::int64_t init_ms = ticks_to_milliseconds(run_.fast_timer, t_init0, t_init1);
+      // Only the reporter writes it; the coordinator reads it after the join.
+      run_.result.facts.init_ms = init_ms;
+      say(fmt::format("initialization took {}ms", init_ms));
     }
     run_.start_barrier.arrive_and_wait();
     if (is_reporter_) {
