@@ -3,6 +3,7 @@
 
 #include "app/console.hpp"
 #include "app/options.hpp"
+#include "app/series.hpp"
 #include "bench/coordinator.hpp"
 #include "platform/format.hpp"
 #include "platform/output.hpp"
@@ -145,11 +146,16 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     return 1;
   }
 
-  const ScoreReport report = services.run_benchmark(config, topology, out, err);
+  const SeriesOutcome series = run_series(line, arguments, topology, out, err, services);
+  if (series.refused) {
+    return 1;
+  }
 
-  write_line(out, "press enter to exit");
-  in.get(); // returns on Enter, on any other character, and at end of input
-  return report.valid ? 0 : 1;
+  if (!line.no_prompt) {
+    write_line(out, "press enter to exit");
+    in.get(); // returns on Enter, on any other character, and at end of input
+  }
+  return series.all_valid && series.recorded ? 0 : 1;
 }
 
 } // namespace
