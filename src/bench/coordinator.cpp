@@ -2,6 +2,7 @@
 #include "bench/coordinator.hpp"
 
 #include "bench/placement.hpp"
+#include "bench/rate_samples.hpp"
 #include "bench/report.hpp"
 #include "bench/worker.hpp"
 #include "platform/cpu.hpp"
@@ -157,6 +158,7 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
     result.problems.reserve(static_cast<std::size_t>(threads) + 4);
     started.reserve(threads - 1);
     result.facts.plan = parameters.thread_plan.plan;
+    result.facts.samples.reserve(sample_capacity(parameters.duration));
   } catch (const std::exception&) {
     report_problem(
         result, err, RunIssue::could_not_prepare,

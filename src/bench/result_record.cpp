@@ -1,6 +1,7 @@
 // The result record's JSON and the live probes that fill its inputs.
 #include "bench/result_record.hpp"
 
+#include "bench/rate_samples.hpp"
 #include "bench/run_summary.hpp"
 #include "bench/version.hpp"
 #include "platform/memory.hpp"
@@ -106,6 +107,13 @@ json run_json(const ScoreReport& report) {
     threads.push_back(thread_json(thread, report.facts.plan));
   }
   const RunFacts& facts = report.facts;
+  json samples = json::array();
+  for (const RateSample& sample : facts.samples) {
+    samples.push_back({{"t_s", sample.t_s},
+                       {"rate_mgups", sample.rate_mgups},
+                       {"iterations", sample.iterations}});
+  }
+  const std::optional<double> throttle = throttle_percent(facts.samples, facts.duration);
   return {{"valid", report.valid},
           {"reasons", reasons},
           {"messages", messages},
@@ -114,10 +122,9 @@ json run_json(const ScoreReport& report) {
           {"init_ms", facts.init_ms >= 0 ? json(facts.init_ms) : json(nullptr)},
           {"score_mgups", report.valid ? json(report.score) : json(nullptr)},
           {"threads", threads},
-          // Not gathered yet: the record format keeps their places.
-          {"samples", nullptr},
-          {"other_cpu_share", nullptr},
-          {"throttle_pct", nullptr}};
+          {"samples", samples},
+          {"other_cpu_share", facts.other_cpu_share ? json(*facts.other_cpu_share) : json(nullptr)},
+          {"throttle_pct", throttle ? json(*throttle) : json(nullptr)}};
 }
 
 json summary_json(const std::vector<ScoreReport>& runs) {

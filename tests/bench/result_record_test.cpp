@@ -47,12 +47,13 @@ RecordInputs recorded_inputs() {
   valid.valid = true;
   valid.threads = {thread(1, 300, 1000500, 1001), thread(0, 310, 1002000, 1000)};
   valid.score = valid.threads[0].rate + valid.threads[1].rate;
-  valid.facts = {2, 1, 42, {{0, 0, 1, 0}}}; // worker 0 pinned to processor 1, worker 1 unpinned
+  // Worker 0 pinned to processor 1, worker 1 unpinned.
+  valid.facts = {2, 1, 42, {{0, 0, 1, 0}}, {{1.0, 305.0, 310}}, 0.25};
   ScoreReport aborted;
   aborted.problems = {{RunIssue::timer_not_compliant, "Fast Timer is not HWBOT compliant"},
                       {RunIssue::results_missing, "not all threads produced a result"},
                       {RunIssue::results_missing, "not all threads produced a result"}};
-  aborted.facts = {2, 1, -1, {}};
+  aborted.facts = {2, 1, -1, {}, {}, std::nullopt};
   in.runs = {valid, aborted};
   return in;
 }
@@ -103,9 +104,10 @@ TEST(ResultRecord, ValidRunKeepsTheReportedFiguresInFinishingOrder) {
   // Drift in the whole milliseconds the validity check compares, signed.
   EXPECT_EQ(first["timer_drift_ms"], -1);
   EXPECT_EQ(run["threads"][1]["timer_drift_ms"], 2);
-  for (const char* later : {"samples", "other_cpu_share", "throttle_pct"}) {
-    EXPECT_TRUE(run[later].is_null()) << later;
-  }
+  EXPECT_EQ(run["samples"],
+            json::parse(R"([{"t_s": 1.0, "rate_mgups": 305.0, "iterations": 310}])"));
+  EXPECT_EQ(run["other_cpu_share"], 0.25);
+  EXPECT_TRUE(run["throttle_pct"].is_null()); // a run of 1 s
 }
 
 TEST(ResultRecord, InvalidRunSaysWhyOnceAndHasNoScore) {
@@ -117,6 +119,8 @@ TEST(ResultRecord, InvalidRunSaysWhyOnceAndHasNoScore) {
   EXPECT_TRUE(run["score_mgups"].is_null());
   EXPECT_TRUE(run["init_ms"].is_null());
   EXPECT_EQ(run["threads"], json::array());
+  EXPECT_EQ(run["samples"], json::array());
+  EXPECT_TRUE(run["other_cpu_share"].is_null());
   // The summary is over the one valid run.
   EXPECT_EQ(record["summary"]["runs"], 2);
   EXPECT_EQ(record["summary"]["valid_runs"], 1);
@@ -136,6 +140,18 @@ TEST(ResultRecord, InterruptedRunAndNoValidRun) {
        {"median_mgups", "min_mgups", "max_mgups", "mean_mgups", "stddev_mgups", "spread_pct"}) {
     EXPECT_TRUE(record["summary"][figure].is_null()) << figure;
   }
+}
+
+TEST(ResultRecord, LongRunHasItsThrottle) {
+  RecordInputs in = recorded_inputs();
+  in.runs.resize(1);
+  in.runs[0].facts.duration = 10;
+  in.runs[0].facts.samples.clear();
+  for (int s = 1; s <= 11; ++s) {
+    in.runs[0].facts.samples.push_back({static_cast<double>(s), s <= 3 ? 200.0 : 190.0, 0});
+  }
+  const json record = json::parse(result_record_text(in));
+  EXPECT_DOUBLE_EQ(record["runs"][0]["throttle_pct"].get<double>(), -5.0);
 }
 
 TEST(ResultRecord, TextThatIsNotUtf8IsReplacedNotFatal) {

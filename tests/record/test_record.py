@@ -104,6 +104,16 @@ def test_valid_run_record_matches_the_console(tmp_path):
         assert rate == f"{thread['rate_mgups']:.2f}"
         assert int(iterations) == thread["iterations"]
     assert abs(sum(t["rate_mgups"] for t in run["threads"]) - run["score_mgups"]) < 1e-9
+    # One sample per coarse second of the loop, give or take one.
+    assert abs(len(run["samples"]) - run["duration_s"]) <= 1
+    assert [round(x["t_s"]) for x in run["samples"]] == list(range(1, len(run["samples"]) + 1))
+    # The last sample is taken as thread 0 ends; another may still make a step.
+    reporter = next(t for t in run["threads"] if t["index"] == 0)
+    assert (reporter["iterations"] <= run["samples"][-1]["iterations"]
+            <= max(t["iterations"] for t in run["threads"]))
+    assert run["throttle_pct"] is None  # shorter than 10 s
+    if not EMULATOR:
+        assert 0.0 <= run["other_cpu_share"] <= 1.0
     assert record["started_at"] <= record["finished_at"]
     summary = record["summary"]
     assert summary["runs"] == 1 and summary["valid_runs"] == 1
@@ -208,3 +218,23 @@ def test_runs_out_of_range_is_bad_usage():
         assert result.returncode == 1
         assert result.stdout == ""
         assert "--runs" in result.stderr
+
+
+@pytest.mark.skipif(os.environ.get("VELTO_HEAVY") != "1" or EMULATOR or os.cpu_count() < 2,
+                    reason="needs a quiet machine with two processors (ctest -L heavy)")
+def test_busy_neighbour_shows_in_other_cpu_share(tmp_path):
+    # A busy loop on processor 1 beside a one-thread run pinned to processor 0
+    # takes half of the machine's processor time.
+    busy = subprocess.Popen(["/usr/bin/python3", "-c",
+                             "import os\nos.sched_setaffinity(0, {1})\nwhile True: pass"])
+    try:
+        path = tmp_path / "busy.json"
+        result = velto("-s", "64", "-d", "4", "-n", "1", "--threading", "numa",
+                       "--bypass-timer-check", "--export-json", str(path))
+    finally:
+        busy.kill()
+        busy.wait()
+    assert result.returncode == 0, result.stderr
+    record = load(path)
+    validate(record)
+    assert record["runs"][0]["other_cpu_share"] > 0.3
