@@ -30,6 +30,11 @@ SUMMARY = re.compile(
     r"max (\d+\.\d\d), spread (\d+\.\d)%$")
 
 
+def arg(path):
+    # Under Wine a host path is reached through drive Z:.
+    return "Z:" + str(path) if EMULATOR else str(path)
+
+
 def velto(*args, stdin=subprocess.DEVNULL, timeout=300):
     if not PROGRAM:
         pytest.fail("VELTO_EXE names no program")
@@ -76,7 +81,7 @@ def test_valid_run_record_matches_the_console(tmp_path):
     path = tmp_path / "run.json"
     # Standard input stays open: --no-prompt must return all the same.
     with subprocess.Popen(EMULATOR + [PROGRAM, "-s", "64", "-d", "2", "-n", "2",
-                                      "--bypass-timer-check", "--export-json", str(path),
+                                      "--bypass-timer-check", "--export-json", arg(path),
                                       "--no-prompt"],
                           stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True) as process:
@@ -91,7 +96,7 @@ def test_valid_run_record_matches_the_console(tmp_path):
     assert run["threads_used"] == 2 and run["duration_s"] == 2
     assert f"initialization took {run['init_ms']}ms" in out.splitlines()
     assert record["config"]["grid_size"] == 64 and record["config"]["runs"] == 1
-    assert record["command_line"][-3:] == ["--export-json", str(path), "--no-prompt"]
+    assert record["command_line"][-3:] == ["--export-json", arg(path), "--no-prompt"]
     final = [line for line in out.splitlines() if line.startswith("final score: ")]
     assert final == ["final score: " + console_score(run["score_mgups"])]
     rows = table_rows(out)
@@ -152,7 +157,7 @@ def test_aborted_runs_write_a_record_that_says_why(tmp_path):
                       "Fast Timer is not HWBOT compliant"))
     for args, reasons, message in cases:
         path = tmp_path / "aborted.json"
-        result = velto(*args, "--export-json", str(path))
+        result = velto(*args, "--export-json", arg(path))
         assert result.returncode == 1, result.stderr
         record = load(path)
         validate(record)
@@ -179,12 +184,12 @@ def test_unwritable_paths_are_refused_before_the_run(tmp_path):
     ]
     for path, reason in cases:
         result = velto("-s", "64", "-d", "1", "-n", "1", "--bypass-timer-check",
-                       "--export-json", str(path))
+                       "--export-json", arg(path))
         assert result.returncode == 1
         assert result.stdout == ""  # nothing measured, not even the header
         lines = result.stderr.splitlines()
         assert len(lines) == 1, result.stderr
-        assert lines[0].startswith(f"cannot write the result record to '{path}': ")
+        assert lines[0].startswith(f"cannot write the result record to '{arg(path)}': ")
         if reason:
             assert lines[0].endswith(reason)
     assert plain.read_text() == "not a directory"
@@ -193,7 +198,7 @@ def test_unwritable_paths_are_refused_before_the_run(tmp_path):
 def test_series_of_three_runs_and_its_summary(tmp_path):
     path = tmp_path / "series.json"
     result = velto("-s", "64", "-d", "1", "-n", "1", "--bypass-timer-check", "--runs", "3",
-                   "--export-json", str(path))
+                   "--export-json", arg(path))
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
     assert lines[-1] == "press enter to exit"
@@ -230,7 +235,7 @@ def test_busy_neighbour_shows_in_other_cpu_share(tmp_path):
     try:
         path = tmp_path / "busy.json"
         result = velto("-s", "64", "-d", "4", "-n", "1", "--threading", "numa",
-                       "--bypass-timer-check", "--export-json", str(path))
+                       "--bypass-timer-check", "--export-json", arg(path))
     finally:
         busy.kill()
         busy.wait()
