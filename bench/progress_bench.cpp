@@ -1,7 +1,10 @@
 // What the timed loop costs besides the workload: the reporter's redraw of the
-// progress line (once per iteration, under the console lock) and a worker's
-// two slot stores. Both must stay far below one step (about 1 ms at N = 64 on
-// one core), or the score measures bookkeeping rather than the solver.
+// progress line (once per iteration, under the console lock), a worker's two
+// slot stores, and the reporter's rate sampler (a compare per iteration, a
+// pass over the board once per second). All must stay far below one step
+// (about 1 ms at N = 64 on one core), or the score measures bookkeeping rather
+// than the solver.
+#include "bench/rate_samples.hpp"
 #include "bench/run_records.hpp"
 #include "bench/worker.hpp"
 
@@ -10,6 +13,7 @@
 #include <cstdint>
 #include <ostream>
 #include <streambuf>
+#include <vector>
 
 namespace {
 
@@ -51,6 +55,37 @@ void BM_SlotStores(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SlotStores);
+
+// The per-iteration cost: the elapsed time has not reached the next second.
+void BM_SamplerObserve(benchmark::State& state) {
+  velto::ProgressBoard board(2);
+  std::vector<velto::RateSample> buffer;
+  buffer.reserve(velto::sample_capacity(30));
+  velto::RateSampler sampler(buffer, 524288);
+  std::int64_t elapsed_ms = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(elapsed_ms);
+    sampler.observe(elapsed_ms, board);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_SamplerObserve);
+
+// The once-a-second cost: a sample over every slot of the board (a fresh
+// sampler each time, whose construction empties the reserved buffer).
+void BM_SamplerTake(benchmark::State& state) {
+  const auto threads = static_cast<std::uint32_t>(state.range(0));
+  velto::ProgressBoard board(threads);
+  std::vector<velto::RateSample> buffer;
+  buffer.reserve(velto::sample_capacity(30));
+  const std::int64_t elapsed_ms = 1000;
+  for (auto _ : state) {
+    velto::RateSampler sampler(buffer, 524288);
+    sampler.observe(elapsed_ms, board);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_SamplerTake)->Arg(1)->Arg(16)->Arg(128);
 
 } // namespace
 

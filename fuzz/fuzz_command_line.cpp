@@ -1,10 +1,12 @@
 // Any argument vector through the main flow: parsing, validation and the
-// printouts run for real; the fish plays without sleeping and a run is only
-// recorded, never started.
+// printouts run for real; the fish plays without sleeping, a run is only
+// recorded, never started, and a result record is parsed, never written.
 #include "app/console.hpp"
 #include "app/driver.hpp"
 #include "app/options.hpp"
 #include "solver/workload.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstddef>
@@ -81,6 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return velto::ScoreReport{};
   };
 
+  // No file is touched: the path is always writable and the record is kept.
+  int records = 0;
+  services.check_record_path = [](const std::string&) { return std::string(); };
+  services.write_record = [&](const std::string&, std::string_view text) {
+    if (!nlohmann::json::accept(text)) {
+      fail("the result record is not JSON");
+    }
+    ++records;
+    return std::string();
+  };
+  services.probe_machine = [](velto::TopologyCache&) { return velto::MachineFacts{}; };
+  services.probe_timers = [] { return velto::TimerFacts{}; };
+  services.now = [] { return std::string("2026-01-01T00:00:00Z"); };
+
   const int status = velto::velto_main(arguments, in, out, err, services);
   const std::string printed = out.str();
   const std::string errors = err.str();
@@ -88,8 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (status != 0 && status != 1) {
     fail("status is neither 0 nor 1");
   }
-  if (fish_played > 1 || runs.size() > 1 || (fish_played == 1 && !runs.empty())) {
+  if (fish_played > 1 || runs.size() > velto::max_runs || (fish_played == 1 && !runs.empty())) {
     fail("more than one action was taken");
+  }
+  if (records > 1 || (records == 1 && runs.empty())) {
+    fail("a record was written without a run, or twice");
   }
   if (!runs.empty()) {
     // Only a validated configuration reaches the run, and an invalid report
@@ -105,7 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (velto::name_of_choice(velto::threading_table, config.threading).empty()) {
       fail("a run was asked for with an unknown threading manager");
     }
-    if (status != 1 || !ends_with(printed, "press enter to exit\n")) {
+    // --no-prompt leaves the prompt out, and then the last run's verdict
+    // (nothing here) or the series' summary ends the output.
+    const bool prompted = !velto::parse_command_line(arguments).no_prompt;
+    if (status != 1 || (prompted && !ends_with(printed, "press enter to exit\n"))) {
       fail("an invalid run did not end with the prompt and status 1");
     }
     return 0;

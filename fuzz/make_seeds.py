@@ -40,6 +40,9 @@ COMMAND_LINES = {
     "missing_value": ["velto", "--size"],
     "unknown_option": ["velto", "--turbo"],
     "stray_argument": ["velto", "extra"],
+    "record_series": ["velto", "-s", "64", "--runs", "3", "--export-json", "out/r.json",
+                      "--no-prompt"],
+    "runs_out_of_range": ["velto", "--runs", "101"],
 }
 
 # SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX relationships.

@@ -3,6 +3,7 @@
 
 #include "app/console.hpp"
 #include "app/options.hpp"
+#include "app/series.hpp"
 #include "bench/coordinator.hpp"
 #include "platform/format.hpp"
 #include "platform/output.hpp"
@@ -145,14 +146,16 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     return 1;
   }
 
-  const ScoreReport report = services.run_benchmark(config, topology, out, err);
-  if (report.interrupted()) {
-    return 1; // asked to stop: no prompt, no wait
+  const SeriesOutcome series = run_series(line, arguments, topology, out, err, services);
+  if (series.refused || series.interrupted) {
+    return 1; // refused before anything ran, or asked to stop: no prompt, no wait
   }
 
-  write_line(out, "press enter to exit");
-  in.get(); // returns on Enter, on any other character, and at end of input
-  return report.valid ? 0 : 1;
+  if (!line.no_prompt) {
+    write_line(out, "press enter to exit");
+    in.get(); // returns on Enter, on any other character, and at end of input
+  }
+  return series.all_valid && series.recorded ? 0 : 1;
 }
 
 // `status`, unless a write to either stream failed (a full disk, a closed

@@ -1,9 +1,11 @@
 // The main flow: parse, validate, then exactly one action.
 #pragma once
 
+#include "bench/result_record.hpp"
 #include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
 #include "platform/cpu.hpp"
+#include "platform/record_file.hpp"
 #include "platform/timers.hpp"
 #include "platform/topology.hpp"
 
@@ -21,6 +23,15 @@ struct DriverServices {
   std::function<void()> show_fish; ///< plays on the process's standard output
   std::function<ScoreReport(RunConfig, TopologyCache&, std::ostream& out, std::ostream& err)>
       run_benchmark;
+  /// Why the record's path cannot be written; empty when it can.
+  std::function<std::string(const std::string& path)> check_record_path = check_writable_file;
+  /// Writes the record whole or not at all; empty on success, else the reason.
+  std::function<std::string(const std::string& path, std::string_view text)> write_record =
+      replace_file;
+  /// What the record says about the machine, the timers and the time.
+  std::function<MachineFacts(TopologyCache&)> probe_machine = probe_machine_facts;
+  std::function<TimerFacts()> probe_timers = probe_timer_facts;
+  std::function<std::string()> now = utc_now;
 };
 
 /// The fish on the real console and the real benchmark.

@@ -141,6 +141,24 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                "Run the bench even if the timer is not HWBOT compliant");
   app.add_flag("--topo-debug", line.topology, "Print detected topology for debug");
   app.add_flag("--timer-debug", line.timers, "Printed detected timers");
+  app.add_option_function<std::string>(
+         "--runs",
+         [&](const std::string& v) {
+           line.runs = parse_decimal<std::uint32_t>(v, "--runs");
+           if (line.runs < min_runs || line.runs > max_runs) {
+             throw CLI::ValidationError(
+                 fmt::format("Value {} for option --runs is out of range: expected a whole "
+                             "number from {} to {}",
+                             v, min_runs, max_runs));
+           }
+         },
+         fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
+                     max_runs))
+      ->type_name("runs");
+  app.add_option("--export-json", line.export_json,
+                 "Write the result record (JSON) of the invocation to path")
+      ->type_name("path");
+  app.add_flag("--no-prompt", line.no_prompt, "Exit without waiting for Enter");
   app.add_flag("--velto", line.fish);
 
   // A repeated option takes its last value, as a flag does.

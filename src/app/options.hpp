@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,15 +23,22 @@ std::string grid_sizes_text();
 /// "standing_wave, soft_gaussian": the workload table's names.
 std::string workload_names_text();
 
+/// The fewest and the most runs of one invocation.
+inline constexpr std::uint32_t min_runs = 1;
+inline constexpr std::uint32_t max_runs = 100;
+
 /// What one command line asks for.
 struct CommandLine {
   RunConfig config;
-  bool fish = false;     ///< --velto
-  bool help = false;     ///< -?, -h, --help
-  bool topology = false; ///< --topo-debug
-  bool timers = false;   ///< --timer-debug
-  std::string usage;     ///< the usage text of the parser, for the help
-  std::string error;     ///< the parser's message; empty when parsing succeeded
+  bool fish = false;                      ///< --velto
+  bool help = false;                      ///< -?, -h, --help
+  bool topology = false;                  ///< --topo-debug
+  bool timers = false;                    ///< --timer-debug
+  std::uint32_t runs = 1;                 ///< --runs, 1..100
+  std::optional<std::string> export_json; ///< --export-json
+  bool no_prompt = false;                 ///< --no-prompt
+  std::string usage;                      ///< the usage text of the parser, for the help
+  std::string error;                      ///< the parser's message; empty when parsing succeeded
 };
 
 /// The executable's name: the text after the last "/" or "\".

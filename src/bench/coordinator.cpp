@@ -2,6 +2,7 @@
 #include "bench/coordinator.hpp"
 
 #include "bench/placement.hpp"
+#include "bench/rate_samples.hpp"
 #include "bench/report.hpp"
 #include "bench/worker.hpp"
 #include "platform/cpu.hpp"
@@ -139,6 +140,8 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
   RunResult result;
   result.expected_threads = threads;
   result.workload_name = parameters.workload_name;
+  result.facts.threads = threads;
+  result.facts.duration = parameters.duration;
   if (threads == 0) {
     // The coordinator always asks for at least one; a run of none proves nothing.
     report_problem(result, err, RunIssue::could_not_prepare, "no threads to run; aborting");
@@ -155,6 +158,8 @@ RunResult run_threads(const RunParameters& parameters, const RunHooks& hooks, st
     result.results.reserve(threads);
     result.problems.reserve(static_cast<std::size_t>(threads) + 4);
     started.reserve(threads - 1);
+    result.facts.plan = parameters.thread_plan.plan;
+    result.facts.samples.reserve(sample_capacity(parameters.duration));
   } catch (const std::exception&) {
     report_problem(
         result, err, RunIssue::could_not_prepare,

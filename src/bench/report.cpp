@@ -64,6 +64,7 @@ bool ScoreReport::interrupted() const {
 ScoreReport judge_run(const RunResult& result) {
   ScoreReport report;
   report.problems = result.problems;
+  report.facts = result.facts;
   // A run stopped early, by a failure or by the user, has no verdict but its banner.
   if (result.stop_raised || report.interrupted()) {
     return report;

@@ -4,6 +4,7 @@
 
 #include "bench/placement.hpp"
 #include "bench/start_barrier.hpp"
+#include "platform/cpu_load.hpp"
 #include "platform/timers.hpp"
 #include "solver/workload.hpp"
 
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -33,6 +35,8 @@ struct RunParameters {
   std::uint64_t grid_size = 0;
   bool bypass_timer_check = false;
   Threading threading = Threading::os;
+  /// The processor-time reading around the reporter's loop; tests substitute recorded ones.
+  std::function<CpuTimes()> read_cpu_times = [] { return velto::read_cpu_times(); };
   /// Where each worker gets its workload; tests substitute one that fails.
   WorkloadFactory workload_factory = [](std::string_view name, std::uint32_t thread_index) {
     return make_workload(name, thread_index);
@@ -78,6 +82,28 @@ struct RunProblem {
   friend bool operator==(const RunProblem&, const RunProblem&) = default;
 };
 
+/// One second of a run, as the reporter saw it.
+struct RateSample {
+  double t_s = 0.0;             ///< coarse-timer seconds since the loop began
+  double rate_mgups = 0.0;      ///< all threads' updates since the last sample, per second
+  std::uint64_t iterations = 0; ///< the fastest thread's completed steps
+  friend bool operator==(const RateSample&, const RateSample&) = default;
+};
+
+/// What a result record keeps of a run beside its verdict.
+struct RunFacts {
+  std::uint32_t threads = 0;  ///< threads the run used; 0 when it never got that far
+  std::uint32_t duration = 0; ///< seconds, after clamping
+  /// Allocation and initialisation on the fast timer, ms; -1 when not reached.
+  std::int64_t init_ms = -1;
+  PlacementPlan plan; ///< processor of worker k; threads beyond its end are unpinned
+  /// Once per coarse second of the reporter's loop; room reserved before the run.
+  std::vector<RateSample> samples;
+  /// Processor time other programs used during the reporter's loop, as a
+  /// share of all logical processors × its wall time; nothing when unknown.
+  std::optional<double> other_cpu_share;
+};
+
 /// What the workers of one run produced.
 struct RunResult {
   bool stop_raised = false;
@@ -86,6 +112,9 @@ struct RunResult {
   std::string workload_name;
   /// What went wrong before or while the workers ran, in the order it happened.
   std::vector<RunProblem> problems;
+  /// Written by the coordinator before the workers start and by the reporter
+  /// (init_ms) while they run; read after they are joined.
+  RunFacts facts;
 };
 
 /// One thread's line of the result table.
@@ -102,6 +131,7 @@ struct ScoreReport {
   bool valid = false;
   std::vector<ThreadScore> threads; ///< in the order the workers finished
   std::vector<RunProblem> problems; ///< empty when valid
+  RunFacts facts;                   ///< as the run left them
   /// True when the user interrupted the run.
   bool interrupted() const;
 };

@@ -2,6 +2,8 @@
 #include "bench/worker.hpp"
 
 #include "bench/placement.hpp"
+#include "bench/rate_samples.hpp"
+#include "platform/cpu_load.hpp"
 #include "platform/output.hpp"
 #include "platform/timers.hpp"
 
@@ -12,6 +14,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace velto {
@@ -86,8 +89,10 @@ public:
 
     const std::int64_t t_init1 = read_fast_timer();
     if (is_reporter_) {
-      say(fmt::format("initialization took {}ms",
-                      ticks_to_milliseconds(run_.fast_timer, t_init0, t_init1)));
+      const std::int64_t init_ms = ticks_to_milliseconds(run_.fast_timer, t_init0, t_init1);
+      // Only the reporter writes it; the coordinator reads it after the join.
+      run_.result.facts.init_ms = init_ms;
+      say(fmt::format("initialization took {}ms", init_ms));
     }
     run_.start_barrier.arrive_and_wait();
     if (is_reporter_) {
@@ -156,6 +161,15 @@ private:
     const std::uint64_t updates_per_step = workload_->updates_per_step();
     const std::int64_t duration_ms = static_cast<std::int64_t>(params_.duration) * 1000;
 
+    // The reporter's evidence: rate samples into the room reserved before the
+    // run, and the machine's processor time around the loop.
+    std::optional<RateSampler> sampler;
+    CpuTimes cpu_before;
+    if (is_reporter_) {
+      sampler.emplace(run_.result.facts.samples, updates_per_step);
+      cpu_before = params_.read_cpu_times();
+    }
+
     std::uint64_t iterations = 0;
     std::int64_t last_elapsed = 0;
     const std::int64_t c0 = coarse_reading();
@@ -189,6 +203,9 @@ private:
                         std::memory_order_relaxed);
       }
       slot.iterations.store(iterations, std::memory_order_relaxed);
+      if (is_reporter_) {
+        sampler->observe(last_elapsed, board);
+      }
       // The coarse timer alone ends the loop.
       if (last_elapsed >= duration_ms) {
         break;
@@ -196,6 +213,9 @@ private:
     }
     const std::int64_t f1 = read_fast_timer();
     const std::int64_t c1 = coarse_reading();
+    if (is_reporter_) {
+      run_.result.facts.other_cpu_share = other_cpu_share(cpu_before, params_.read_cpu_times());
+    }
 
     if (is_reporter_) {
       {

@@ -27,3 +27,22 @@
 #define VELTO_PREFETCH_WRITE(address) __builtin_prefetch((address), 1, 3)
 #define VELTO_PRAGMA(text) _Pragma(#text)
 #define VELTO_UNROLL(n) VELTO_PRAGMA(GCC unroll n)
+
+// What a result record says about the build: the OS and architecture the
+// program was built for, and the compiler that built it.
+#if defined(_WIN32)
+#define VELTO_BUILD_OS "windows"
+#else
+#define VELTO_BUILD_OS "linux"
+#endif
+#if defined(__x86_64__)
+#define VELTO_BUILD_ARCH "x86_64"
+#else
+#define VELTO_BUILD_ARCH "x86"
+#endif
+#if defined(__clang__)
+#define VELTO_COMPILER_ID "clang"
+#else
+#define VELTO_COMPILER_ID "gcc"
+#endif
+#define VELTO_COMPILER_VERSION __VERSION__

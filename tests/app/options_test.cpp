@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,63 @@ TEST(Options, UsageListsEveryOptionInTableOrder) {
     at = found + 1;
   }
   EXPECT_EQ(parse_command_line({}).usage.rfind("USAGE:\n  ", 0), 0u);
+}
+
+} // namespace
+} // namespace velto
+
+namespace velto {
+namespace {
+
+TEST(Options, RecordRunsAndPromptOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error; // empty when the line parses
+    std::uint32_t runs;
+    std::optional<std::string> record;
+    bool no_prompt;
+  };
+  const Case cases[] = {
+      {{}, "", 1, std::nullopt, false},
+      {{"--runs", "3", "--export-json", "out/r.json", "--no-prompt"}, "", 3, "out/r.json", true},
+      {{"--runs=100"}, "", 100, std::nullopt, false},
+      {{"--runs", "010"}, "", 10, std::nullopt, false},
+      {{"--export-json", ""}, "", 1, "", false}, // refused later, by the path check
+      {{"--runs", "0"},
+       "Value 0 for option --runs is out of range: expected a whole number from 1 to 100",
+       1,
+       std::nullopt,
+       false},
+      {{"--runs", "101"},
+       "Value 101 for option --runs is out of range: expected a whole number from 1 to 100",
+       1,
+       std::nullopt,
+       false},
+      {{"--runs", "0x3"},
+       "Could not convert '0x3' for option --runs: expected a whole number from 0 to 4294967295",
+       1,
+       std::nullopt,
+       false},
+      {{"--export-json"}, "--export-json: 1 required path missing", 1, std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = parse(c.args);
+    const std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(line.error, c.error) << what;
+    if (c.error.empty()) {
+      EXPECT_EQ(line.runs, c.runs) << what;
+      EXPECT_EQ(line.export_json, c.record) << what;
+      EXPECT_EQ(line.no_prompt, c.no_prompt) << what;
+    }
+  }
+}
+
+TEST(Options, UsageListsTheRecordOptions) {
+  const std::string usage = parse({}).usage;
+  for (const char* text : {" [--runs <runs>]", " [--export-json <path>]", " [--no-prompt]",
+                           "  --export-json <path>\n"}) {
+    EXPECT_NE(usage.find(text), std::string::npos) << text;
+  }
 }
 
 } // namespace

@@ -26,7 +26,7 @@ Printed report_of(const RunResult& result) {
 }
 
 RunResult run_of(std::uint32_t expected, std::vector<ThreadResult> results) {
-  return RunResult{false, expected, std::move(results), "standing_wave", {}};
+  return RunResult{false, expected, std::move(results), "standing_wave", {}, {}};
 }
 
 TEST(Report, ValidRunPrintsTableInFinishingOrderAndScore) {
@@ -64,7 +64,7 @@ TEST(Report, RunsThatAreNotValid) {
   };
   const Case cases[] = {
       {"stop raised, even with every result",
-       RunResult{true, 1, {{0, 1000, 1000000, 1, 1}}, "soft_gaussian", {}}, invalid_banner},
+       RunResult{true, 1, {{0, 1000, 1000000, 1, 1}}, "soft_gaussian", {}, {}}, invalid_banner},
       {"a result missing", run_of(2, {{1, 1000, 1000000, 1, 1}}),
        std::string(invalid_banner) + "not all threads produced a result\n"},
       {"aborted before any thread ran", run_of(4, {}),

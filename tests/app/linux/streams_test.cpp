@@ -1,13 +1,16 @@
 // The real program with its standard streams closed, redirected, broken or on
 // a terminal. VELTO_EXE names the program when ctest runs this test.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -446,6 +449,32 @@ TEST_F(Streams, AnInterruptionEndsTheRunAtOnceWithAnInvalidResultAndNoPrompt) {
                                 "==================\n  invalid result \n==================\n"))
         << signal_number << ": " << r.err;
   }
+}
+
+// Ctrl-C ends a whole series, and the record keeps the run it stopped with
+// its reason: hours of runs are not lost to an interruption.
+TEST_F(Streams, AnInterruptedSeriesStillWritesItsRecord) {
+  char folder[] = "/tmp/velto-record-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/interrupted.json";
+  std::vector<std::string> args = kLongRun;
+  args.insert(args.end(), {"--runs", "3", "--export-json", path});
+  const Interrupted r = interrupt_run(args, {SIGINT});
+  ASSERT_TRUE(WIFEXITED(r.status)) << r.out << r.err;
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  EXPECT_EQ(r.out.find("press enter to exit"), std::string::npos);
+  std::ifstream file(path);
+  ASSERT_TRUE(file.good()) << "no record at " << path << "\n" << r.err;
+  const nlohmann::json record = nlohmann::json::parse(file);
+  ASSERT_EQ(record["runs"].size(), 1u) << record.dump(1);
+  const nlohmann::json& run = record["runs"][0];
+  EXPECT_FALSE(run["valid"].get<bool>());
+  EXPECT_TRUE(run["score_mgups"].is_null());
+  EXPECT_NE(std::find(run["reasons"].begin(), run["reasons"].end(), "interrupted"),
+            run["reasons"].end())
+      << run["reasons"].dump();
+  std::remove(path.c_str());
+  rmdir(folder);
 }
 
 TEST_F(Streams, ASecondInterruptionEndsTheProcessAtOnce) {

@@ -1,0 +1,251 @@
+// The result record's JSON and the live probes that fill its inputs.
+#include "bench/result_record.hpp"
+
+#include "bench/rate_samples.hpp"
+#include "bench/run_summary.hpp"
+#include "bench/version.hpp"
+#include "platform/memory.hpp"
+#include "platform/system_info.hpp"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+
+namespace velto {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json timer_json(const TimerInfo& info) {
+  return {{"source", timer_source_name(info.source)},
+          {"frequency_hz", info.frequency},
+          {"report_frequency_hz", info.report_frequency}};
+}
+
+json topology_json(const Topology& topology) {
+  json counts = {{"numa_nodes", 0},
+                 {"llcs", 0},
+                 {"cores", 0},
+                 {"logical_processors", 0},
+                 {"perf_levels", topology.perf_level_count}};
+  std::uint64_t llcs = 0;
+  std::uint64_t cores = 0;
+  std::uint64_t logicals = 0;
+  json nodes = json::array();
+  for (const NumaNode& node : topology.nodes) {
+    json node_llcs = json::array();
+    for (const Llc& llc : node.llcs) {
+      ++llcs;
+      json llc_cores = json::array();
+      for (const Core& core : llc.cores) {
+        ++cores;
+        json core_logicals = json::array();
+        for (const LogicalProcessor& logical : core.logicals) {
+          ++logicals;
+          core_logicals.push_back(
+              {{"idx", logical.idx}, {"os", logical.os}, {"group", logical.group}});
+        }
+        llc_cores.push_back(
+            {{"id", core.id}, {"perf_level", core.perf_level}, {"logicals", core_logicals}});
+      }
+      node_llcs.push_back({{"id", llc.id}, {"cores", llc_cores}});
+    }
+    nodes.push_back({{"id", node.id}, {"llcs", node_llcs}});
+  }
+  counts["numa_nodes"] = topology.nodes.size();
+  counts["llcs"] = llcs;
+  counts["cores"] = cores;
+  counts["logical_processors"] = logicals;
+  counts["nodes"] = nodes;
+  return counts;
+}
+
+std::string_view vendor_name(CpuVendor vendor) {
+  switch (vendor) {
+  case CpuVendor::intel:
+    return "intel";
+  case CpuVendor::amd:
+    return "amd";
+  case CpuVendor::unknown:
+    break;
+  }
+  return "unknown";
+}
+
+json thread_json(const ThreadScore& thread, const PlacementPlan& plan) {
+  const ThreadResult& r = thread.result;
+  json logical = nullptr;
+  if (r.thread_index < plan.size()) {
+    logical = plan[r.thread_index].os;
+  }
+  return {{"index", r.thread_index},
+          {"logical_processor", logical},
+          {"iterations", r.iterations},
+          {"updates", r.updates},
+          {"fast_us", r.fast_us},
+          {"coarse_ms", r.coarse_ms},
+          {"rate_mgups", thread.rate},
+          // The same whole milliseconds the validity check compares.
+          {"timer_drift_ms", r.fast_us / 1000 - r.coarse_ms}};
+}
+
+json run_json(const ScoreReport& report) {
+  json reasons = json::array();
+  json messages = json::array();
+  for (const RunProblem& problem : report.problems) {
+    const std::string_view code = name_of_choice(run_issue_table, problem.issue);
+    if (std::find(reasons.begin(), reasons.end(), code) == reasons.end()) {
+      reasons.push_back(code);
+    }
+    messages.push_back(problem.message);
+  }
+  json threads = json::array();
+  for (const ThreadScore& thread : report.threads) {
+    threads.push_back(thread_json(thread, report.facts.plan));
+  }
+  const RunFacts& facts = report.facts;
+  json samples = json::array();
+  for (const RateSample& sample : facts.samples) {
+    samples.push_back({{"t_s", sample.t_s},
+                       {"rate_mgups", sample.rate_mgups},
+                       {"iterations", sample.iterations}});
+  }
+  const std::optional<double> throttle = throttle_percent(facts.samples, facts.duration);
+  return {{"valid", report.valid},
+          {"reasons", reasons},
+          {"messages", messages},
+          {"threads_used", facts.threads},
+          {"duration_s", facts.duration},
+          {"init_ms", facts.init_ms >= 0 ? json(facts.init_ms) : json(nullptr)},
+          {"score_mgups", report.valid ? json(report.score) : json(nullptr)},
+          {"threads", threads},
+          {"samples", samples},
+          {"other_cpu_share", facts.other_cpu_share ? json(*facts.other_cpu_share) : json(nullptr)},
+          {"throttle_pct", throttle ? json(*throttle) : json(nullptr)}};
+}
+
+json summary_json(const std::vector<ScoreReport>& runs) {
+  const RunSummary s = summarize_runs(runs);
+  const auto figure = [&](double value) { return s.valid_runs > 0 ? json(value) : json(nullptr); };
+  return {{"runs", s.runs},
+          {"valid_runs", s.valid_runs},
+          {"median_mgups", figure(s.median)},
+          {"min_mgups", figure(s.min)},
+          {"max_mgups", figure(s.max)},
+          {"mean_mgups", figure(s.mean)},
+          {"stddev_mgups", s.valid_runs >= 2 ? json(s.stddev) : json(nullptr)},
+          {"spread_pct", figure(s.spread)}};
+}
+
+} // namespace
+
+std::string result_record_text(const RecordInputs& in) {
+  const MachineFacts& m = in.machine;
+  const RunConfig& c = in.config;
+  // Insertion order is the document's order: name and version first.
+  json record;
+  record["schema"] = record_schema_name;
+  record["schema_version"] = record_schema_version;
+  record["velto"] = {
+      {"version", in.build.version},
+      {"os", in.build.os},
+      {"arch", in.build.arch},
+      {"compiler", {{"id", in.build.compiler_id}, {"version", in.build.compiler_version}}}};
+  record["command_line"] = in.command_line;
+  record["started_at"] = in.started_at;
+  record["finished_at"] = in.finished_at;
+  record["config"] = {{"threads", c.thread_count},
+                      {"duration_s", c.duration},
+                      {"grid_size", c.grid_size},
+                      {"workload", c.workload},
+                      {"threading", name_of_choice(threading_table, c.threading)},
+                      {"large_pages", c.large_pages},
+                      {"bypass_timer_check", c.bypass_timer_check},
+                      {"runs", in.runs_asked}};
+  record["machine"] = {
+      {"brand", m.cpu.brand},
+      {"vendor", vendor_name(m.cpu.vendor)},
+      {"family", m.cpu.family},
+      {"model", m.cpu.model},
+      {"features", m.features},
+      {"topology", topology_json(m.topology)},
+      {"memory",
+       {{"total_bytes", m.total_memory_bytes != 0 ? json(m.total_memory_bytes) : json(nullptr)},
+        {"available_bytes",
+         m.available_memory_bytes != 0 ? json(m.available_memory_bytes) : json(nullptr)}}},
+      {"os_name", m.os_name},
+      {"os_version", m.os_version}};
+  record["timers"] = {{"fast", timer_json(in.timers.fast)},
+                      {"coarse", timer_json(in.timers.coarse)},
+                      {"compliant", in.timers.compliant},
+                      {"bypassed", !in.timers.compliant && c.bypass_timer_check}};
+  json runs = json::array();
+  for (const ScoreReport& report : in.runs) {
+    runs.push_back(run_json(report));
+  }
+  record["runs"] = runs;
+  record["summary"] = summary_json(in.runs);
+  // Invalid UTF-8 in a brand string or an argument is replaced, never fatal.
+  return record.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string iso8601_utc(std::int64_t unix_seconds) {
+  using namespace std::chrono;
+  const sys_seconds time{seconds{unix_seconds}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", static_cast<int>(date.year()),
+                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                     clock.hours().count(), clock.minutes().count(), clock.seconds().count());
+}
+
+std::vector<std::string> split_feature_list(std::string_view list) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    const std::size_t end = std::min(list.find(' ', start), list.size());
+    if (end > start) {
+      words.emplace_back(list.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return words;
+}
+
+BuildFacts live_build_facts() {
+  return {std::string(velto_version), std::string(build_os()), std::string(build_arch()),
+          std::string(compiler_id()), std::string(compiler_version())};
+}
+
+MachineFacts probe_machine_facts(TopologyCache& topology) {
+  MachineFacts facts;
+  facts.cpu = identify_cpu();
+  facts.features = split_feature_list(isa_feature_list());
+  facts.topology = get_topology(topology);
+  const SystemInfo system = probe_system_info();
+  facts.total_memory_bytes = system.total_memory_bytes;
+  facts.available_memory_bytes = available_physical_memory();
+  facts.os_name = system.os_name;
+  facts.os_version = system.os_version;
+  return facts;
+}
+
+TimerFacts probe_timer_facts() {
+  TimerFacts facts;
+  facts.fast = fast_timer_info();
+  facts.coarse = coarse_timer_info();
+  facts.compliant = is_timer_compliant(facts.fast);
+  return facts;
+}
+
+std::string utc_now() {
+  const auto now = std::chrono::system_clock::now();
+  return iso8601_utc(
+      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+}
+
+} // namespace velto
