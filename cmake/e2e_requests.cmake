@@ -13,8 +13,8 @@
 #                              property, the largest size whose two fields fit
 #                              (64 when none does) with floor(available /
 #                              memory_per_thread) + 2 threads
-# memory_per_thread(N) = 64 (N + 2)^3 bytes, one field 32 (N + 2)^3 bytes
-# (Part 2.1 of the spec).
+# memory_per_thread(N) = 64 (N + 2)^3 bytes, one field 32 (N + 2)^3 bytes, as
+# solver/field.cpp computes them.
 
 set(VELTO_E2E_GRID_SIZES 64 128 192 256 320 384 448 512 640 768 1024 2048 4096 8192)
 

@@ -174,11 +174,14 @@ private:
     std::int64_t last_elapsed = 0;
     const std::int64_t c0 = coarse_reading();
     const std::int64_t f0 = read_fast_timer();
+    if (is_reporter_) {
+      // Drawn at the top of the first iteration, before anything can end the loop.
+      run_.progress_drawn.store(true, std::memory_order_relaxed);
+    }
     for (;;) {
       if (is_reporter_) {
         const std::lock_guard lock(run_.console_lock);
         print_progress(run_.out, last_elapsed / 1000, params_.duration, board);
-        run_.progress_drawn.store(true, std::memory_order_relaxed);
       }
       if (const StatusMessage error = workload_->before_step(iterations)) {
         fail(*error);

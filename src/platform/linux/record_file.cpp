@@ -30,20 +30,23 @@ std::string directory_problem(const std::string& path) {
   return {};
 }
 
-int open_temporary(const std::string& temporary) {
-  return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// Opens the temporary file beside `path` into `fd`; the problem, empty when it is open.
+std::string open_temporary_beside(const std::string& path, std::string& temporary, int& fd) {
+  if (std::string problem = directory_problem(path); !problem.empty()) {
+    return problem;
+  }
+  temporary = temporary_path_for(path);
+  fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return fd < 0 ? error_text(errno) : std::string();
 }
 
 } // namespace
 
 std::string check_writable_file(const std::string& path) {
-  if (std::string problem = directory_problem(path); !problem.empty()) {
+  std::string temporary;
+  int fd = -1;
+  if (std::string problem = open_temporary_beside(path, temporary, fd); !problem.empty()) {
     return problem;
-  }
-  const std::string temporary = temporary_path_for(path);
-  const int fd = open_temporary(temporary);
-  if (fd < 0) {
-    return error_text(errno);
   }
   ::close(fd);
   ::unlink(temporary.c_str());
@@ -51,13 +54,10 @@ std::string check_writable_file(const std::string& path) {
 }
 
 std::string replace_file(const std::string& path, std::string_view content) {
-  if (std::string problem = directory_problem(path); !problem.empty()) {
+  std::string temporary;
+  int fd = -1;
+  if (std::string problem = open_temporary_beside(path, temporary, fd); !problem.empty()) {
     return problem;
-  }
-  const std::string temporary = temporary_path_for(path);
-  const int fd = open_temporary(temporary);
-  if (fd < 0) {
-    return error_text(errno);
   }
   const auto give_up = [&](int error) {
     ::close(fd);
