@@ -43,6 +43,7 @@ COMMAND_LINES = {
     "record_series": ["velto", "-s", "64", "--runs", "3", "--export-json", "out/r.json",
                       "--no-prompt"],
     "runs_out_of_range": ["velto", "--runs", "101"],
+    "version": ["velto", "--help", "--version", "--topo-debug"],
 }
 
 # SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX relationships.

@@ -127,6 +127,10 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
                                 workload_names_text()));
     return 1;
   }
+  if (line.version) {
+    write_line(out, version_line(live_build_facts()));
+    return 0;
+  }
   if (line.help) {
     write_line(out, line.usage);
     print_memory_table(out);

@@ -159,6 +159,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                  "Write the result record (JSON) of the invocation to path")
       ->type_name("path");
   app.add_flag("--no-prompt", line.no_prompt, "Exit without waiting for Enter");
+  app.add_flag("--version", line.version, "Display version information.");
   app.add_flag("--velto", line.fish);
 
   // A repeated option takes its last value, as a flag does.

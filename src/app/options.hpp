@@ -32,6 +32,7 @@ struct CommandLine {
   RunConfig config;
   bool fish = false;                      ///< --velto
   bool help = false;                      ///< -?, -h, --help
+  bool version = false;                   ///< --version
   bool topology = false;                  ///< --topo-debug
   bool timers = false;                    ///< --timer-debug
   std::uint32_t runs = 1;                 ///< --runs, 1..100

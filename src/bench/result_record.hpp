@@ -72,6 +72,11 @@ std::vector<std::string> split_feature_list(std::string_view list);
 
 /// This program's build facts.
 BuildFacts live_build_facts();
+
+/// "velto 1.2.0 (windows x86, GCC 12)": the line --version prints. The compiler's
+/// release is the leading "major.minor" of its version text, as much of it as
+/// the text has ("12.2.0" gives 12.2, "12-posix" gives 12).
+std::string version_line(const BuildFacts& build);
 /// This machine's processor, topology (through `topology`), memory and OS.
 MachineFacts probe_machine_facts(TopologyCache& topology);
 /// This machine's timers and their compliance verdict.

@@ -1,5 +1,7 @@
 #include "app/driver.hpp"
 
+#include "bench/version.hpp"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -88,6 +90,35 @@ TEST(Driver, FishComesBeforeEveryCheck) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.fish_played, 1);
   EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(Driver, VersionComesAfterTheChecksAndBeforeTheOtherPrintouts) {
+  const std::string line = version_line(live_build_facts()) + "\n";
+  EXPECT_EQ(line.rfind("velto " + std::string(velto_version) + " (", 0), 0u) << line;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    bool error;
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, line, false},
+      {{"--help", "--version"}, 0, line, false},
+      {{"--topo-debug", "--version", "--timer-debug", "-n", "3", "-s", "8192"}, 0, line, false},
+      {{"--version", "--runs", "5", "--export-json", "/nonexistent/r.json"}, 0, line, false},
+      {{"--version", "--size", "100"}, 1, "", true},
+      {{"--version", "--workload", "x"}, 1, "", true},
+      {{"--version", "--runs", "0"}, 1, "", true},
+  };
+  for (const Case& c : cases) {
+    const Invocation r = invoke(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    EXPECT_EQ(r.out, c.out) << c.args[0];
+    EXPECT_EQ(r.err.empty(), !c.error) << r.err;
+    EXPECT_TRUE(r.runs.empty());
+    EXPECT_EQ(r.fish_played, 0);
+  }
+  EXPECT_EQ(invoke({"--version", "--velto"}).fish_played, 1);
 }
 
 TEST(Driver, HelpWinsOverTheOtherPrintoutsAndPrintsTheMemoryTable) {

@@ -184,5 +184,29 @@ TEST(ResultRecord, FeatureListSplitsOnBlanks) {
   EXPECT_TRUE(split_feature_list("").empty());
 }
 
+TEST(ResultRecord, VersionLineNamesTheBuildAndTheCompilersRelease) {
+  struct Case {
+    BuildFacts build;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{"1.2.0", "linux", "x86_64", "gcc", "12.2.0"}, "velto 1.2.0 (linux x86_64, GCC 12.2)"},
+      // mingw-w64's GCC knows only its major number
+      {{"1.2.0", "windows", "x86", "gcc", "12-posix"}, "velto 1.2.0 (windows x86, GCC 12)"},
+      {{"1.2.0", "windows", "x86_64", "gcc", "13.1.1 20230614"},
+       "velto 1.2.0 (windows x86_64, GCC 13.1)"},
+      {{"1.2.0", "linux", "x86_64", "clang", "Debian Clang 14.0.6"},
+       "velto 1.2.0 (linux x86_64, Clang 14.0)"},
+      {{"1.2.0", "linux", "x86_64", "clang", "Clang 17.0.0git (https://x/y 1a2b)"},
+       "velto 1.2.0 (linux x86_64, Clang 17.0)"},
+      {{"1.2.0", "linux", "x86_64", "gcc", "10."}, "velto 1.2.0 (linux x86_64, GCC 10)"},
+      {{"1.2.0", "linux", "x86_64", "gcc", ""}, "velto 1.2.0 (linux x86_64, GCC)"},
+      {{"1.2.0", "linux", "x86_64", "icx", "2024.1"}, "velto 1.2.0 (linux x86_64, icx 2024.1)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(version_line(c.build), c.line) << c.build.compiler_version;
+  }
+}
+
 } // namespace
 } // namespace velto

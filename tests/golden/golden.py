@@ -44,6 +44,9 @@ LINE_MASKS = [
     (re.compile(r"^Fast timer is hwbot compliant$"), "<compliance>"),
     (re.compile(r"^Fast timer is not compliant with HWBOT rules$"), "<compliance>"),
     (re.compile(r"^Use --bypass-timer-check to run regardless.*$"), None),
+    # the version line: the build and its compiler differ between the builds
+    (re.compile(r"^(velto [0-9]+\.[0-9]+\.[0-9]+) \((?:linux|windows) x86(?:_64)?, "
+                r"(?:GCC|Clang)(?: [0-9]+(?:\.[0-9]+)?)?\)$"), r"\1 (<build>)"),
     # run header and progress
     (re.compile(r"^(Fast Timer Frequency: ).* \([A-Za-z]+\)$"), r"\1<frequency> (<source>)"),
     (re.compile(r"^(Coarse Timer Frequency: ).*$"), r"\1<frequency>"),
