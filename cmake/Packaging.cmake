@@ -33,11 +33,12 @@ if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(VELTO_PACKAGE_FLAVOUR win32)
     set(VELTO_PACKAGE_FLAVOUR_TEXT "32-bit x86")
-    set(VELTO_PACKAGE_MEMORY_NOTE [=[ This 32-bit program is
-large-address-aware: on 64-bit Windows it has 4 GiB of address space, enough
-for one thread up to size 320; on 32-bit Windows (2 GiB) one thread runs up to
-size 256. Sizes of 512 and above are refused. The 64-bit build (the win64 zip)
-has no such limit.]=])
+    set(VELTO_PACKAGE_MEMORY_NOTE [=[
+This 32-bit program is large-address-aware: on 64-bit Windows it has 4 GiB of
+address space, enough for one thread up to size 320; on 32-bit Windows (2 GiB)
+one thread runs up to size 256. It refuses sizes of 512 and above. The 64-bit
+build (the win64 zip) is limited by the memory alone.
+]=])
   else()
     set(VELTO_PACKAGE_FLAVOUR win64)
     set(VELTO_PACKAGE_FLAVOUR_TEXT "64-bit x86")
