@@ -1,0 +1,184 @@
+"""The bar chart of scores and the timeline of rates, as PNG or SVG.
+
+matplotlib is imported only here and only when a chart is drawn, so that the
+table works without it. The figures have a fixed size and no timestamps, so the
+same records give the same bytes.
+"""
+
+import os
+import tempfile
+
+from velto_report.names import record_labels
+from velto_report.records import SetupError
+
+# A run that lost more than this between the first and the last fifth of its
+# samples is marked in the timeline's legend.
+THROTTLE_MARK_PCT = -5.0
+
+FORMATS = {".png": "png", ".svg": "svg"}
+
+# Without these an SVG carries a random id salt and a date, a PNG the
+# program's name and version.
+_RC = {"svg.hashsalt": "velto-report", "svg.fonttype": "none"}
+_METADATA = {"svg": {"Date": None}, "png": {"Software": None}}
+
+
+class ChartError(Exception):
+    """Records that do not make the chart asked for; str() says why, in one line."""
+
+
+def chart_format(path):
+    """"png" or "svg" from the path's extension (any case); None for any other."""
+    return FORMATS.get(os.path.splitext(path)[1].lower())
+
+
+def load_matplotlib():
+    """Imports matplotlib for drawing off screen; SetupError when it is not installed."""
+    try:
+        import matplotlib
+        from matplotlib.figure import Figure  # noqa: F401 (fails here, not half-way)
+    except ImportError:
+        raise SetupError("charts need matplotlib: install python3-matplotlib")
+    return matplotlib
+
+
+def not_comparable(records):
+    """Why the records' scores cannot share a chart (different workloads or grid sizes),
+    or None when they can."""
+    workloads = sorted({r.workload for r in records})
+    grids = sorted({r.grid_size for r in records})
+    problems = []
+    if len(workloads) > 1:
+        problems.append("workloads (" + ", ".join(workloads) + ")")
+    if len(grids) > 1:
+        problems.append("grid sizes (" + ", ".join(str(g) for g in grids) + ")")
+    if not problems:
+        return None
+    return ("the records are of different " + " and ".join(problems)
+            + ": their scores are not comparable (--force draws them anyway)")
+
+
+def _grid_text(size):
+    return f"{size} x {size} x {size} grid"
+
+
+def _title(records, what):
+    workloads = {r.workload for r in records}
+    grids = {r.grid_size for r in records}
+    if len(workloads) == 1 and len(grids) == 1:
+        return f"{what}: {records[0].workload}, {_grid_text(records[0].grid_size)}"
+    return f"{what}: different workloads or grid sizes, not comparable"
+
+
+def _build_colours(records):
+    builds = list(dict.fromkeys(r.build for r in records))
+    return [f"C{builds.index(r.build) % 10}" for r in records]
+
+
+def draw_scores(records):
+    """A Figure with a bar per record: the median score, whiskers from min to max, the value
+    on the bar. A record without a valid run keeps its place with a note and no bar. Bars
+    carry the ids bar-0, bar-1, ... (by record) in an SVG."""
+    from matplotlib.figure import Figure
+
+    labels = ["\n".join(parts) for parts in record_labels(records)]
+    figure = Figure(figsize=(max(6.0, 1.5 * len(records) + 2.0), 4.5), dpi=100,
+                    layout="constrained")
+    axes = figure.add_subplot()
+    tops = [r.summary["max_mgups"] for r in records if r.score is not None]
+    top = max(tops) if tops else 1.0
+    for i, (record, colour) in enumerate(zip(records, _build_colours(records))):
+        if record.score is None:
+            axes.text(i, top * 0.02, "no valid run", ha="center", va="bottom", fontsize=9,
+                      color="dimgray")
+            continue
+        score = record.score
+        (bar,) = axes.bar(i, score, width=0.6, color=colour)
+        bar.set_gid(f"bar-{i}")
+        axes.errorbar(i, score, yerr=[[score - record.summary["min_mgups"]],
+                                      [record.summary["max_mgups"] - score]],
+                      fmt="none", ecolor="black", elinewidth=1, capsize=8)
+        axes.text(i, score / 2, f"{score:.2f}", ha="center", va="center", color="white",
+                  fontsize=10, fontweight="bold")
+    axes.set_xticks(range(len(records)), labels, fontsize=9)
+    axes.set_xlim(-0.6, len(records) - 0.4)
+    axes.set_ylim(0, top * 1.12)
+    axes.set_ylabel("MGups (median of the valid runs, min to max)")
+    axes.set_title(_title(records, "velto scores"))
+    axes.grid(axis="y", alpha=0.3)
+    axes.set_axisbelow(True)
+    return figure
+
+
+def _run_legend(label, number, run):
+    text = f"{label}, run {number}"
+    throttle = run["throttle_pct"]
+    if throttle is not None and throttle < THROTTLE_MARK_PCT:
+        text += f" (throttled {throttle:.1f}%)"
+    if not run["valid"]:
+        text += " (invalid)"
+    return text
+
+
+_DASHES = ["-", "--", ":", "-."]
+
+
+def draw_timeline(records):
+    """A Figure with a line per run that has samples: the rate of all threads against the
+    seconds of the loop. Lines carry the ids run-R-N (record R from 0, run N from 1) in an
+    SVG. ChartError when no run has a sample."""
+    from matplotlib.figure import Figure
+
+    figure = Figure(figsize=(10.0, 4.8), dpi=100, layout="constrained")
+    axes = figure.add_subplot()
+    drawn = 0
+    for r, (record, parts) in enumerate(zip(records, record_labels(records))):
+        label = ", ".join(parts)
+        for number, run in enumerate(record.runs, start=1):
+            samples = run["samples"]
+            if not samples:
+                continue
+            # A colour per record, a dash pattern per run.
+            (line,) = axes.plot([s["t_s"] for s in samples], [s["rate_mgups"] for s in samples],
+                                color=f"C{r % 10}", linestyle=_DASHES[(number - 1) % len(_DASHES)],
+                                marker="o", markersize=3, linewidth=1.2,
+                                label=_run_legend(label, number, run))
+            line.set_gid(f"run-{r}-{number}")
+            drawn += 1
+    if not drawn:
+        raise ChartError("no run of the records has rate samples to draw")
+    axes.set_ylim(bottom=0)
+    axes.set_xlabel("seconds since the timed loop began")
+    axes.set_ylabel("MGups (all threads, per second)")
+    axes.set_title(_title(records, "velto rate over time"))
+    axes.grid(alpha=0.3)
+    axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    return figure
+
+
+def save(figure, path):
+    """Writes the figure whole or not at all: a temporary file beside path, renamed over it.
+    Raises OSError when it cannot."""
+    import matplotlib
+
+    form = chart_format(path)
+    folder = os.path.dirname(os.path.abspath(path))
+    handle, temporary = tempfile.mkstemp(prefix=os.path.basename(path) + ".", suffix=".tmp",
+                                         dir=folder)
+    try:
+        with os.fdopen(handle, "wb") as f, matplotlib.rc_context(_RC):
+            figure.savefig(f, format=form, metadata=_METADATA[form])
+        os.chmod(temporary, 0o666 & ~_umask())
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask

@@ -1,0 +1,140 @@
+"""The command line: table, plot and timeline over result records.
+
+Exit status: 0 when every file was read and the output made, 1 when a file was
+refused (the others are still reported) or the output could not be made, 2 for
+a bad command line.
+"""
+
+import argparse
+import os
+import sys
+
+from velto_report import charts, table
+from velto_report.records import Refused, RecordReader, SetupError
+
+PROG = "velto-report"
+
+_EXIT_TEXT = ("exit status: 0 when every file was read, 1 when a file was refused or the "
+              "output could not be made, 2 for a bad command line")
+
+
+def _chart_path(text):
+    if charts.chart_format(text) is None:
+        raise argparse.ArgumentTypeError(f"'{text}' must end in .png or .svg")
+    return text
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Tables and charts from velto's result records (velto --export-json).",
+        epilog=_EXIT_TEXT)
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    table_parser = commands.add_parser(
+        "table", help="a table with a row per record",
+        description="A row per record: machine, OS, build, threads, grid size, workload, the "
+                    "median score of the valid runs (MGups) with min, max and spread, valid "
+                    "runs of all, the largest share other programs took, the strongest "
+                    "throttle, and the score relative to a reference row.",
+        epilog=_EXIT_TEXT)
+    table_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
+    table_parser.add_argument("--per-run", action="store_true",
+                              help="a row per run instead of per record")
+    table_parser.add_argument("--relative", choices=["first", "best"], default="first",
+                              help="the row the relative column compares with (default: first)")
+    form = table_parser.add_mutually_exclusive_group()
+    form.add_argument("--markdown", action="store_true", help="a Markdown pipe table")
+    form.add_argument("--csv", action="store_true",
+                      help="comma-separated values with every digit of the records")
+    table_parser.add_argument("--sort", choices=["score"],
+                              help="order the rows by score, best first (default: as given)")
+
+    plot_parser = commands.add_parser(
+        "plot", help="a bar chart of the scores",
+        description="A bar per record: its median score with whiskers from min to max. "
+                    "Records of different workloads or grid sizes are refused: their scores "
+                    "are not comparable.",
+        epilog=_EXIT_TEXT)
+    plot_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
+    plot_parser.add_argument("-o", "--output", required=True, type=_chart_path, metavar="OUT",
+                             help="the chart to write, PNG or SVG by its extension")
+    plot_parser.add_argument("--force", action="store_true",
+                             help="draw records of different workloads or grid sizes anyway")
+
+    timeline_parser = commands.add_parser(
+        "timeline", help="the rate over time of every run",
+        description="A line per run: the rate of all threads, sampled once a second. A run "
+                    "that slowed down by more than 5% is marked in the legend.",
+        epilog=_EXIT_TEXT)
+    timeline_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
+    timeline_parser.add_argument("-o", "--output", required=True, type=_chart_path,
+                                 metavar="OUT",
+                                 help="the chart to write, PNG or SVG by its extension")
+    return parser
+
+
+def _error(text):
+    print(f"{PROG}: {text}", file=sys.stderr)
+
+
+def _read_all(paths):
+    reader = RecordReader()
+    records = []
+    refused = 0
+    for path in paths:
+        try:
+            records.append(reader.read(path))
+        except Refused as e:
+            _error(f"{path}: {e}")
+            refused += 1
+    return records, refused
+
+
+def _write_stdout(text):
+    try:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader has gone; keep Python from complaining again at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return False
+    return True
+
+
+def _table(args, records):
+    form = "markdown" if args.markdown else "csv" if args.csv else "text"
+    text = table.table(records, per_run=args.per_run, relative=args.relative, sort=args.sort,
+                       form=form)
+    return _write_stdout(text)
+
+
+def _chart(args, records):
+    if args.command == "plot":
+        if not args.force:
+            why = charts.not_comparable(records)
+            if why:
+                raise charts.ChartError(why)
+        figure = charts.draw_scores(records)
+    else:
+        figure = charts.draw_timeline(records)
+    try:
+        charts.save(figure, args.output)
+    except OSError as e:
+        raise charts.ChartError(f"{args.output}: cannot write: {e.strerror or e}")
+    return True
+
+
+def main(argv):
+    args = build_parser().parse_args(argv)
+    try:
+        if args.command != "table":
+            charts.load_matplotlib()
+        records, refused = _read_all(args.files)
+        if not records:
+            return 1
+        done = _table(args, records) if args.command == "table" else _chart(args, records)
+    except (SetupError, charts.ChartError) as e:
+        _error(str(e))
+        return 1
+    return 0 if done and not refused else 1

@@ -1,0 +1,143 @@
+"""Reading result records.
+
+A file is read whole, checked for the format's name and version before
+anything else, then validated against the record schema; whatever is wrong
+with it becomes one Refused whose text names the problem in a line.
+"""
+
+import json
+import os
+
+from velto_report import SCHEMA_VERSION
+from velto_report.names import build_name, os_text, shorten_brand
+
+# Validation messages quote the offending value; a whole object would not fit
+# on the line.
+_MESSAGE_LIMIT = 160
+
+
+class Refused(Exception):
+    """A file this tool does not read; str() says why, in one line."""
+
+
+class SetupError(Exception):
+    """The tool cannot work here (a package or the schema is missing); str() says what to do."""
+
+
+def schema_path():
+    """The record schema: $VELTO_REPORT_SCHEMA, else docs/ beside the folder holding the package."""
+    override = os.environ.get("VELTO_REPORT_SCHEMA")
+    if override:
+        return override
+    tools = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    return os.path.normpath(os.path.join(tools, "..", "docs", "velto-result.schema.json"))
+
+
+def _one_line(text):
+    text = " ".join(str(text).split())
+    return text if len(text) <= _MESSAGE_LIMIT else text[:_MESSAGE_LIMIT - 3] + "..."
+
+
+class RecordReader:
+    """Reads and checks records against the schema, which is loaded on first use."""
+
+    def __init__(self):
+        self._validator = None
+
+    def _schema_validator(self):
+        if self._validator is None:
+            try:
+                import jsonschema
+            except ImportError:
+                raise SetupError("reading records needs jsonschema: install python3-jsonschema")
+            path = schema_path()
+            try:
+                with open(path, encoding="utf-8") as f:
+                    schema = json.load(f)
+            except (OSError, ValueError) as e:
+                reason = e.strerror if isinstance(e, OSError) and e.strerror else e
+                raise SetupError(f"cannot read the record schema {path}: {_one_line(reason)}")
+            self._validator = jsonschema.Draft202012Validator(schema)
+        return self._validator
+
+    def read(self, path):
+        """The Record in path; raises Refused for anything that is not a record this tool reads."""
+        validator = self._schema_validator()
+        try:
+            with open(path, "rb") as f:
+                raw = f.read()
+        except OSError as e:
+            raise Refused(f"cannot read: {e.strerror or e}")
+        try:
+            document = json.loads(raw.decode("utf-8"))
+        except UnicodeDecodeError:
+            raise Refused("not JSON: not UTF-8 text")
+        except ValueError as e:
+            raise Refused(f"not JSON: {_one_line(e)}")
+        if not isinstance(document, dict):
+            raise Refused("not a velto result record (not a JSON object)")
+        if "schema" not in document:
+            raise Refused("not a velto result record (no \"schema\" field)")
+        if document["schema"] != "velto-result":
+            raise Refused("not a velto result record (schema is "
+                          f"{_one_line(json.dumps(document['schema']))})")
+        version = document.get("schema_version")
+        # bool is an int to Python; the schema refuses it below.
+        if isinstance(version, int) and not isinstance(version, bool) and version > SCHEMA_VERSION:
+            raise Refused(f"schema_version {version} is newer than this velto-report reads "
+                          f"({SCHEMA_VERSION}); a newer velto-report reads it")
+        import jsonschema
+        error = jsonschema.exceptions.best_match(validator.iter_errors(document))
+        if error is not None:
+            where = error.json_path
+            at = "" if where == "$" else f" (at {where})"
+            raise Refused(f"not valid against the record schema: {_one_line(error.message)}{at}")
+        return Record(path, document)
+
+
+def _valid_runs(runs):
+    return [r for r in runs if r["valid"]]
+
+
+class Record:
+    """One checked record and the figures a report shows of it."""
+
+    def __init__(self, path, data):
+        self.path = path
+        self.data = data
+        self.brand = data["machine"]["brand"]
+        self.short_brand = shorten_brand(self.brand, data["machine"]["vendor"])
+        self.build = build_name(data["velto"])
+        self.os = os_text(data["machine"])
+        self.grid_size = data["config"]["grid_size"]
+        self.workload = data["config"]["workload"]
+        self.runs = data["runs"]
+        self.summary = data["summary"]
+
+    @property
+    def threads(self):
+        """The threads the runs used (of the first run that counted them), else the count
+        asked for; None for an automatic count that no run reached."""
+        for run in _valid_runs(self.runs) + self.runs:
+            if run["threads_used"] > 0:
+                return run["threads_used"]
+        return self.data["config"]["threads"] or None
+
+    @property
+    def score(self):
+        """The median of the valid runs' scores; None without a valid run."""
+        return self.summary["median_mgups"]
+
+    @property
+    def other_cpu_share(self):
+        """The largest share of the machine that other programs took during a valid run."""
+        shares = [r["other_cpu_share"] for r in _valid_runs(self.runs)
+                  if r["other_cpu_share"] is not None]
+        return max(shares) if shares else None
+
+    @property
+    def throttle_pct(self):
+        """The strongest slowdown (the lowest throttle_pct) of the valid runs."""
+        values = [r["throttle_pct"] for r in _valid_runs(self.runs)
+                  if r["throttle_pct"] is not None]
+        return min(values) if values else None
