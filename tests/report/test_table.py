@@ -63,8 +63,8 @@ def test_csv_figures_equal_the_records(records, fresh):
     assert by_file[fresh["no_valid_run"]]["score_mgups"] == ""
 
 
-def fmt(value, spec, scale=1.0, suffix=""):
-    return "-" if value is None else f"{value * scale:{spec}}{suffix}"
+def fmt(value, form, scale=1.0, suffix=""):
+    return "-" if value is None else f"{value * scale:{form}}{suffix}"
 
 
 def test_text_table_shows_the_figures_rounded_and_aligned(records):
