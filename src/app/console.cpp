@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include <iostream>
+#include <ostream>
 
 namespace velto {
 
@@ -84,18 +84,6 @@ void show_fish(CursorState& state, Terminal& terminal, std::ostream& out) {
   }
   out << fish_frames[3] << '\n';
   out.flush();
-}
-
-namespace {
-CursorState g_cursor_state;
-} // namespace
-
-void move_cursor_up(std::uint32_t lines) {
-  move_cursor_up(lines, g_cursor_state, live_terminal(), std::cout);
-}
-
-void show_fish() {
-  show_fish(g_cursor_state, live_terminal(), std::cout);
 }
 
 } // namespace velto

@@ -30,8 +30,4 @@ void move_cursor_up(std::uint32_t lines, CursorState& state, Terminal& terminal,
 /// The 16-step animation and the final frame (6.4 s of sleeping).
 void show_fish(CursorState& state, Terminal& terminal, std::ostream& out);
 
-/// The same on the process's standard output, with the process-wide flags.
-void move_cursor_up(std::uint32_t lines);
-void show_fish();
-
 } // namespace velto

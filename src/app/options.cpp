@@ -122,10 +122,22 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
          },
          fmt::format("Grid size, one of [{}]", grid_sizes_text()))
       ->type_name("size");
-  app.add_option("--workload", config.workload,
-                 fmt::format("Workload to use (results with different workloads aren't "
-                             "comparable), one of [{}]",
-                             workload_names_text()))
+  // A name outside the table is kept for the driver's message, which comes
+  // after the fish and the size check.
+  app.add_option_function<std::string>(
+         "--workload",
+         [&](const std::string& v) {
+           const std::optional<WorkloadKind> kind = choice_named(workload_table, v);
+           if (kind) {
+             config.workload = *kind;
+             line.unknown_workload.reset();
+           } else {
+             line.unknown_workload = v;
+           }
+         },
+         fmt::format("Workload to use (results with different workloads aren't "
+                     "comparable), one of [{}]",
+                     workload_names_text()))
       ->type_name("workload");
   // The parser admits only the table's names, so the callback always finds one.
   app.add_option_function<std::string>(

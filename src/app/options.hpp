@@ -37,9 +37,11 @@ struct CommandLine {
   bool timers = false;                    ///< --timer-debug
   std::uint32_t runs = 1;                 ///< --runs, 1..100
   std::optional<std::string> export_json; ///< --export-json
-  bool no_prompt = false;                 ///< --no-prompt
-  std::string usage;                      ///< the usage text of the parser, for the help
-  std::string error;                      ///< the parser's message; empty when parsing succeeded
+  /// A --workload name that is not in the workload table; refused after the size check.
+  std::optional<std::string> unknown_workload;
+  bool no_prompt = false; ///< --no-prompt
+  std::string usage;      ///< the usage text of the parser, for the help
+  std::string error;      ///< the parser's message; empty when parsing succeeded
 };
 
 /// The executable's name: the text after the last "/" or "\".

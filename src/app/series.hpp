@@ -2,32 +2,44 @@
 // result record. Only code that is the same on every OS.
 #pragma once
 
-#include "app/driver.hpp"
 #include "app/options.hpp"
+#include "platform/machine.hpp"
+#include "platform/topology.hpp"
+#include "solver/workload.hpp"
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace velto {
 
-/// How a series ended.
-struct SeriesOutcome {
-  bool refused = false;     ///< the record's path was refused; nothing ran
-  bool all_valid = false;   ///< every run was valid
-  bool recorded = true;     ///< the record was written, or none was asked for
-  bool interrupted = false; ///< the user stopped a run, and with it the series
+/// How a series ended; the prompt and the exit status follow from it.
+enum class SeriesEnd : std::uint8_t {
+  refused,      ///< the record's path was refused; nothing ran
+  interrupted,  ///< the user stopped a run, and with it the series
+  invalid,      ///< every run ended, and at least one was invalid
+  not_recorded, ///< every run was valid, but the record could not be written
+  valid,        ///< every run was valid, and the record (if asked for) written
 };
+
+/// Whether the program asks for Enter before it exits: not when nothing ran
+/// or the user asked to stop.
+bool waits_for_enter(SeriesEnd end);
+
+/// 0 for a valid series, 1 otherwise.
+int exit_status(SeriesEnd end);
 
 /// "cannot write the result record to '{path}': {reason}".
 std::string record_path_message(const std::string& path, const std::string& reason);
 
 /// Checks the record's path (when one is asked for) before anything is
-/// measured, makes the line's runs one after another (stopping after an
-/// interrupted one), prints the summary line after a series of more than one
-/// run, and writes the record. Problems with the record are one line on `err`.
-SeriesOutcome run_series(const CommandLine& line, const std::vector<std::string>& arguments,
-                         TopologyCache& topology, std::ostream& out, std::ostream& err,
-                         const DriverServices& services);
+/// measured, makes the line's runs one after another on `machine` (stopping
+/// after an interrupted one), prints the summary line after a series of more
+/// than one run, and writes the record. Problems with the record are one
+/// line on `err`.
+SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& arguments,
+                     TopologyCache& topology, const Machine& machine,
+                     const WorkloadFactory& workloads, std::ostream& out, std::ostream& err);
 
 } // namespace velto

@@ -2,7 +2,6 @@
 // apply_placement, which pins the calling thread.
 #include "bench/placement.hpp"
 
-#include "platform/affinity.hpp"
 #include "platform/memory_ledger.hpp"
 #include "solver/field.hpp"
 
@@ -23,10 +22,6 @@ std::uint32_t core_count(const Topology& topology, std::uint32_t system_logicals
   return cores;
 }
 
-std::uint32_t core_count(const Topology& topology) {
-  return core_count(topology, logical_processor_count());
-}
-
 std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size,
                                 std::uint64_t available_memory, std::uint32_t system_logicals) {
   const std::uint32_t cores = core_count(topology, system_logicals);
@@ -42,11 +37,6 @@ std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_siz
     threads = static_cast<std::uint32_t>(fit);
   }
   return std::max<std::uint32_t>(threads, 1);
-}
-
-std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size) {
-  return auto_thread_count(topology, grid_size, process_memory_ledger().sample_available(),
-                           logical_processor_count());
 }
 
 CoreGroups collect_core_groups(const Topology& topology, std::uint32_t level) {
@@ -152,12 +142,11 @@ PlacementPlan make_placement_plan(Threading threading, const Topology& topology)
   return {};
 }
 
-void apply_placement(const ThreadPlan& thread_plan, std::uint32_t thread_index) {
-  if (thread_index >= thread_plan.plan.size()) {
-    return;
+void apply_placement(const Machine& machine, const PlacementPlan& plan,
+                     std::uint32_t thread_index) {
+  if (thread_index < plan.size()) {
+    machine.pin_current_thread(plan[thread_index]);
   }
-  const LogicalProcessor& entry = thread_plan.plan[thread_index];
-  set_current_thread_affinity(entry.group, group_affinity_mask(entry.os));
 }
 
 } // namespace velto

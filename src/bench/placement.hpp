@@ -2,6 +2,7 @@
 // each worker runs.
 #pragma once
 
+#include "platform/machine.hpp"
 #include "platform/name_table.hpp"
 #include "platform/topology.hpp"
 
@@ -43,17 +44,12 @@ using SmtLists = std::vector<std::vector<const LogicalProcessor*>>;
 
 /// Cores summed over every LLC of every node; `system_logicals` when there is no node.
 std::uint32_t core_count(const Topology& topology, std::uint32_t system_logicals);
-/// As above with the system's own logical-processor count.
-std::uint32_t core_count(const Topology& topology);
 
 /// The core count, limited by how many threads' fields the memory ledger grants
 /// out of `available_memory` (no limit when that is 0 or below one thread's
 /// need); at least 1.
 std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size,
                                 std::uint64_t available_memory, std::uint32_t system_logicals);
-/// As above with the figure the process's ledger will measure the run's fields
-/// against, and the system's logical-processor count.
-std::uint32_t auto_thread_count(const Topology& topology, std::uint64_t grid_size);
 
 /// The groups of performance level `level`; cores without processors are skipped.
 CoreGroups collect_core_groups(const Topology& topology, std::uint32_t level);
@@ -71,7 +67,8 @@ PlacementPlan make_phte_plan(const Topology& topology);
 /// The plan of `threading`: empty for the operating system's placement.
 PlacementPlan make_placement_plan(Threading threading, const Topology& topology);
 
-/// Pins the calling thread to its plan entry; without an entry it stays as it was.
-void apply_placement(const ThreadPlan& thread_plan, std::uint32_t thread_index);
+/// Pins the calling thread through `machine` to its entry of `plan`; without an
+/// entry it stays as it was.
+void apply_placement(const Machine& machine, const PlacementPlan& plan, std::uint32_t thread_index);
 
 } // namespace velto

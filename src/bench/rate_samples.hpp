@@ -2,6 +2,7 @@
 // timed loop, and the throttling they show.
 #pragma once
 
+#include "bench/run_engine.hpp"
 #include "bench/run_records.hpp"
 
 #include <cstdint>

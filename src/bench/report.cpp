@@ -1,7 +1,7 @@
-// The result table, the verdict and the score line.
+// The result table, the banners and the score line.
 #include "bench/report.hpp"
 
-#include "platform/cpu.hpp"
+#include "bench/verdict.hpp"
 #include "platform/output.hpp"
 
 #include <fmt/format.h>
@@ -11,20 +11,6 @@
 #include <vector>
 
 namespace velto {
-
-namespace {
-
-// The timers of one thread may disagree by up to 31 whole milliseconds.
-constexpr std::uint64_t timer_tolerance_ms = 32;
-
-std::uint64_t absolute_difference(std::int64_t a, std::int64_t b) {
-  // In unsigned arithmetic so that readings far apart cannot overflow.
-  const auto ua = static_cast<std::uint64_t>(a);
-  const auto ub = static_cast<std::uint64_t>(b);
-  return a >= b ? ua - ub : ub - ua;
-}
-
-} // namespace
 
 void print_table_row(std::ostream& out, const TableRow& cells, const TableWidths& widths) {
   std::string line;
@@ -43,6 +29,20 @@ void print_invalid_banner(std::ostream& err) {
   write_line(err, "==================");
 }
 
+namespace {
+
+// The invalid banner, then the reasons past the first `printed`, which were
+// printed when they happened.
+void print_invalid_verdict(std::ostream& err, const Verdict& verdict, std::size_t printed) {
+  print_invalid_banner(err);
+  const std::vector<RunProblem>& reasons = verdict.reasons();
+  for (std::size_t i = printed; i < reasons.size(); ++i) {
+    write_line(err, reasons[i].message);
+  }
+}
+
+} // namespace
+
 void print_warning_banner(std::ostream& err) {
   write_line(err, "===========");
   write_line(err, "  warning  ");
@@ -56,57 +56,11 @@ std::string format_score(double score) {
   return fmt::format("{:.4g} MGups", score);
 }
 
-bool ScoreReport::interrupted() const {
-  return std::any_of(problems.begin(), problems.end(),
-                     [](const RunProblem& p) { return p.issue == RunIssue::interrupted; });
-}
-
-ScoreReport judge_run(const RunResult& result) {
-  ScoreReport report;
-  report.problems = result.problems;
-  report.facts = result.facts;
-  // A run stopped early, by a failure or by the user, has no verdict but its banner.
-  if (result.stop_raised || report.interrupted()) {
-    return report;
-  }
-  if (result.results.size() < result.expected_threads) {
-    report.problems.push_back({RunIssue::results_missing, "not all threads produced a result"});
-    return report;
-  }
-  for (const ThreadResult& r : result.results) {
-    const double millions = static_cast<double>(r.updates) / 1000000.0;
-    const double seconds = static_cast<double>(r.fast_us) / 1000000.0;
-    const double rate = millions / seconds;
-    report.threads.push_back({r, seconds, rate});
-    report.score += rate;
-  }
-  for (const ThreadResult& r : result.results) {
-    const std::int64_t fast_ms = r.fast_us / 1000;
-    if (absolute_difference(fast_ms, r.coarse_ms) >= timer_tolerance_ms) {
-      report.problems.push_back(
-          {RunIssue::timers_disagree,
-           fmt::format("disagreement between timers for total work is larger than tolerance\n"
-                       "fast timer = {}ms    coarse timer = {}ms",
-                       fast_ms, r.coarse_ms)});
-      return report;
-    }
-  }
-  report.valid = report.problems.empty();
-  return report;
-}
-
 ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
                          std::ostream& err) {
   ScoreReport report = judge_run(result);
-  // Problems found before the report were printed when they happened; the
-  // report shows its own after the banner.
-  const auto own_problems =
-      report.problems.begin() + static_cast<std::ptrdiff_t>(result.problems.size());
-  if (report.threads.empty() && !report.valid) {
-    print_invalid_banner(err);
-    for (auto p = own_problems; p != report.problems.end(); ++p) {
-      write_line(err, p->message);
-    }
+  if (report.threads.empty() && !report.verdict.valid()) {
+    print_invalid_verdict(err, report.verdict, result.problems.size());
     return report;
   }
 
@@ -132,25 +86,19 @@ ScoreReport print_report(const RunResult& result, std::string_view brand, std::o
     print_table_row(out, row, widths);
   }
 
-  if (!report.valid) {
-    print_invalid_banner(err);
-    for (auto p = own_problems; p != report.problems.end(); ++p) {
-      write_line(err, p->message);
-    }
+  if (!report.verdict.valid()) {
+    print_invalid_verdict(err, report.verdict, result.problems.size());
     return report;
   }
 
   write_line(out, "===============");
   write_line(out, "  valid result ");
   write_line(out, "===============");
-  write_line(out, fmt::format("velto v{} {}", velto_version, result.workload_name));
+  write_line(out, fmt::format("velto v{} {}", velto_version,
+                              name_of_choice(workload_table, result.workload)));
   write_line(out, brand);
-  write_line(out, "final score: " + format_score(report.score));
+  write_line(out, "final score: " + format_score(report.verdict.score()));
   return report;
-}
-
-ScoreReport print_report(const RunResult& result, std::ostream& out, std::ostream& err) {
-  return print_report(result, cpu_brand_string(), out, err);
 }
 
 } // namespace velto

@@ -1,4 +1,5 @@
-// The per-thread table, the validity verdict and the score of one run.
+// The console's report of a run's verdict: the per-thread table, the banners
+// and the score lines.
 #pragma once
 
 #include "bench/run_records.hpp"
@@ -27,20 +28,11 @@ void print_warning_banner(std::ostream& err);
 /// "{:.2f} MGups" above 100, else "{:.4g} MGups".
 std::string format_score(double score);
 
-/// The verdict of `result`: its problems and those the results show (missing
-/// results, timers that disagree), each thread's rate and their sum. A run
-/// whose stop request was raised has no thread lines; it is valid only when
-/// every thread delivered, nothing went wrong and every thread's timers agree.
-/// An interrupted run's stop request is raised, so it gets the banner alone.
-ScoreReport judge_run(const RunResult& result);
-
 /// Prints the verdict of judge_run: the table (when every thread delivered),
 /// then the valid banner with the score lines on `out`, or the invalid banner
-/// with the report's own problems on `err`. `brand` names the processor on the
-/// score lines.
+/// with the problems the verdict found itself on `err` (the run's own were
+/// printed when they happened). `brand` names the processor on the score lines.
 ScoreReport print_report(const RunResult& result, std::string_view brand, std::ostream& out,
                          std::ostream& err);
-/// As above with this processor's brand string.
-ScoreReport print_report(const RunResult& result, std::ostream& out, std::ostream& err);
 
 } // namespace velto

@@ -1,10 +1,9 @@
-// The result record's JSON and the live probes that fill its inputs.
+// The result record's JSON.
 #include "bench/result_record.hpp"
 
 #include "bench/rate_samples.hpp"
 #include "bench/run_summary.hpp"
 #include "bench/version.hpp"
-#include "platform/memory.hpp"
 #include "platform/system_info.hpp"
 
 #include <fmt/format.h>
@@ -95,7 +94,7 @@ json thread_json(const ThreadScore& thread, const PlacementPlan& plan) {
 json run_json(const ScoreReport& report) {
   json reasons = json::array();
   json messages = json::array();
-  for (const RunProblem& problem : report.problems) {
+  for (const RunProblem& problem : report.verdict.reasons()) {
     const std::string_view code = name_of_choice(run_issue_table, problem.issue);
     if (std::find(reasons.begin(), reasons.end(), code) == reasons.end()) {
       reasons.push_back(code);
@@ -114,13 +113,14 @@ json run_json(const ScoreReport& report) {
                        {"iterations", sample.iterations}});
   }
   const std::optional<double> throttle = throttle_percent(facts.samples, facts.duration);
-  return {{"valid", report.valid},
+  const Verdict& verdict = report.verdict;
+  return {{"valid", verdict.valid()},
           {"reasons", reasons},
           {"messages", messages},
           {"threads_used", facts.threads},
           {"duration_s", facts.duration},
           {"init_ms", facts.init_ms >= 0 ? json(facts.init_ms) : json(nullptr)},
-          {"score_mgups", report.valid ? json(report.score) : json(nullptr)},
+          {"score_mgups", verdict.valid() ? json(verdict.score()) : json(nullptr)},
           {"threads", threads},
           {"samples", samples},
           {"other_cpu_share", facts.other_cpu_share ? json(*facts.other_cpu_share) : json(nullptr)},
@@ -160,7 +160,7 @@ std::string result_record_text(const RecordInputs& in) {
   record["config"] = {{"threads", c.thread_count},
                       {"duration_s", c.duration},
                       {"grid_size", c.grid_size},
-                      {"workload", c.workload},
+                      {"workload", name_of_choice(workload_table, c.workload)},
                       {"threading", name_of_choice(threading_table, c.threading)},
                       {"large_pages", c.large_pages},
                       {"bypass_timer_check", c.bypass_timer_check},
@@ -203,19 +203,6 @@ std::string iso8601_utc(std::int64_t unix_seconds) {
                      clock.hours().count(), clock.minutes().count(), clock.seconds().count());
 }
 
-std::vector<std::string> split_feature_list(std::string_view list) {
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start < list.size()) {
-    const std::size_t end = std::min(list.find(' ', start), list.size());
-    if (end > start) {
-      words.emplace_back(list.substr(start, end - start));
-    }
-    start = end + 1;
-  }
-  return words;
-}
-
 BuildFacts live_build_facts() {
   return {std::string(velto_version), std::string(build_os()), std::string(build_arch()),
           std::string(compiler_id()), std::string(compiler_version())};
@@ -248,33 +235,6 @@ std::string version_line(const BuildFacts& build) {
     compiler.append(text, at, end - at);
   }
   return fmt::format("velto {} ({} {}, {})", build.version, build.os, build.arch, compiler);
-}
-
-MachineFacts probe_machine_facts(TopologyCache& topology) {
-  MachineFacts facts;
-  facts.cpu = identify_cpu();
-  facts.features = split_feature_list(isa_feature_list());
-  facts.topology = get_topology(topology);
-  const SystemInfo system = probe_system_info();
-  facts.total_memory_bytes = system.total_memory_bytes;
-  facts.available_memory_bytes = available_physical_memory();
-  facts.os_name = system.os_name;
-  facts.os_version = system.os_version;
-  return facts;
-}
-
-TimerFacts probe_timer_facts() {
-  TimerFacts facts;
-  facts.fast = fast_timer_info();
-  facts.coarse = coarse_timer_info();
-  facts.compliant = is_timer_compliant(facts.fast);
-  return facts;
-}
-
-std::string utc_now() {
-  const auto now = std::chrono::system_clock::now();
-  return iso8601_utc(
-      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 }
 
 } // namespace velto

@@ -1,14 +1,12 @@
 // The result record: one JSON document that keeps an invocation's runs with
 // the machine, the timers and the options they came from. Built from plain
-// data, so that tests make records from recorded inputs; the live probes that
-// fill that data are separate.
+// data, so that tests make records from recorded inputs; the probes that fill
+// that data are in machine_facts.hpp.
 #pragma once
 
+#include "bench/machine_facts.hpp"
 #include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
-#include "platform/cpu.hpp"
-#include "platform/timers.hpp"
-#include "platform/topology.hpp"
 
 #include <cstdint>
 #include <string>
@@ -30,24 +28,6 @@ struct BuildFacts {
   std::string compiler_version;
 };
 
-/// The machine as it was when the invocation started.
-struct MachineFacts {
-  CpuIdentity cpu;
-  std::vector<std::string> features; ///< the extensions the run header lists, in its order
-  Topology topology;
-  std::uint64_t total_memory_bytes = 0;     ///< 0 when unknown
-  std::uint64_t available_memory_bytes = 0; ///< 0 when unknown
-  std::string os_name;
-  std::string os_version;
-};
-
-/// The two timers and the compliance verdict.
-struct TimerFacts {
-  TimerInfo fast;
-  TimerInfo coarse;
-  bool compliant = false;
-};
-
 /// Everything one record holds.
 struct RecordInputs {
   BuildFacts build;
@@ -67,9 +47,6 @@ std::string result_record_text(const RecordInputs& inputs);
 /// "2026-12-09T03:12:45Z" for `unix_seconds` seconds after 1970-01-01 UTC.
 std::string iso8601_utc(std::int64_t unix_seconds);
 
-/// The words of a space-separated feature list, in order.
-std::vector<std::string> split_feature_list(std::string_view list);
-
 /// This program's build facts.
 BuildFacts live_build_facts();
 
@@ -77,11 +54,5 @@ BuildFacts live_build_facts();
 /// release is the leading "major.minor" of its version text, as much of it as
 /// the text has ("12.2.0" gives 12.2, "12-posix" gives 12).
 std::string version_line(const BuildFacts& build);
-/// This machine's processor, topology (through `topology`), memory and OS.
-MachineFacts probe_machine_facts(TopologyCache& topology);
-/// This machine's timers and their compliance verdict.
-TimerFacts probe_timer_facts();
-/// The current time as iso8601_utc renders it.
-std::string utc_now();
 
 } // namespace velto

@@ -1,46 +1,28 @@
 // The records that carry one run from the coordinator through the workers to
-// the report, and the objects the workers of one run share.
+// the report and the record: parameters, results, problems and the verdict.
 #pragma once
 
 #include "bench/placement.hpp"
-#include "bench/start_barrier.hpp"
-#include "platform/cpu_load.hpp"
-#include "platform/timers.hpp"
+#include "platform/name_table.hpp"
 #include "solver/workload.hpp"
 
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
-#include <ostream>
 #include <string>
-#include <string_view>
+#include <variant>
 #include <vector>
 
 namespace velto {
-
-/// Makes one thread's workload, or nothing for an unknown name.
-using WorkloadFactory =
-    std::function<std::unique_ptr<Workload>(std::string_view name, std::uint32_t thread_index)>;
 
 /// The settings of one run, read-only while it lasts.
 struct RunParameters {
   bool large_pages = false;
   ThreadPlan thread_plan;
-  std::string workload_name;
+  WorkloadKind workload = WorkloadKind::standing_wave;
   std::uint32_t duration = 1; ///< seconds, already clamped to 1..1000
   std::uint64_t grid_size = 0;
   bool bypass_timer_check = false;
   Threading threading = Threading::os;
-  /// The processor-time reading around the reporter's loop; tests substitute recorded ones.
-  std::function<CpuTimes()> read_cpu_times = [] { return velto::read_cpu_times(); };
-  /// Where each worker gets its workload; tests substitute one that fails.
-  WorkloadFactory workload_factory = [](std::string_view name, std::uint32_t thread_index) {
-    return make_workload(name, thread_index);
-  };
 };
 
 /// What one worker delivers once its fields validated.
@@ -104,16 +86,24 @@ struct RunFacts {
   std::optional<double> other_cpu_share;
 };
 
+/// How the workers of a run ended.
+enum class RunEnd : std::uint8_t {
+  not_started, ///< refused before any worker ran: a timer check or the run's bookkeeping
+  stopped,     ///< the stop request was raised: a worker failed, a thread could not start,
+               ///< or the user interrupted the run
+  finished,    ///< every worker ran to its end
+};
+
 /// What the workers of one run produced.
 struct RunResult {
-  bool stop_raised = false;
+  RunEnd end = RunEnd::not_started;
   std::uint32_t expected_threads = 0;
   std::vector<ThreadResult> results; ///< in the order the workers finished
-  std::string workload_name;
+  WorkloadKind workload = WorkloadKind::standing_wave;
   /// What went wrong before or while the workers ran, in the order it happened.
   std::vector<RunProblem> problems;
   /// Written by the coordinator before the workers start and by the reporter
-  /// (init_ms) while they run; read after they are joined.
+  /// (init_ms, samples, other_cpu_share) while they run; read after the join.
   RunFacts facts;
 };
 
@@ -124,77 +114,37 @@ struct ThreadScore {
   double rate = 0.0;    ///< MGups: updates / 10^6 / seconds
 };
 
-/// The verdict of one run: the console report and the driver read the same
-/// value. Score and threads are filled when every thread delivered.
-struct ScoreReport {
-  double score = 0.0; ///< MGups, the sum of the thread rates
-  bool valid = false;
-  std::vector<ThreadScore> threads; ///< in the order the workers finished
-  std::vector<RunProblem> problems; ///< empty when valid
-  RunFacts facts;                   ///< as the run left them
+/// The verdict of one run: valid with its score, or invalid with its reasons.
+/// The two cannot mix: a valid verdict has no reasons, an invalid one no score.
+class Verdict {
+public:
+  /// Invalid, for the reason that the run could not even be judged.
+  Verdict() = default;
+  static Verdict valid_with(double score) { return Verdict(score); }
+  static Verdict invalid_for(std::vector<RunProblem> reasons) {
+    return Verdict(std::move(reasons));
+  }
+
+  bool valid() const { return std::holds_alternative<double>(state_); }
+  /// MGups, the sum of the thread rates; 0 for an invalid verdict.
+  double score() const { return valid() ? std::get<double>(state_) : 0.0; }
+  /// Why the run is invalid, in the order they happened; empty for a valid verdict.
+  const std::vector<RunProblem>& reasons() const;
   /// True when the user interrupted the run.
   bool interrupted() const;
-};
-
-static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
-              "progress slots are read without a lock and must never tear");
-static_assert(std::atomic<double>::is_always_lock_free,
-              "progress slots are read without a lock and must never tear");
-
-/// One worker's live progress. Each slot has a 128-byte block of its own so
-/// that writers never share a cache line (nor an adjacent-line prefetch pair).
-struct alignas(128) ProgressSlot {
-  std::atomic<std::uint64_t> iterations{0}; ///< iterations completed so far
-  std::atomic<double> rate{0.0};            ///< this thread's current MGups
-};
-static_assert(sizeof(ProgressSlot) == 128);
-
-/// One ProgressSlot per worker, zeroed at creation.
-class ProgressBoard {
-public:
-  /// Throws std::bad_alloc when the slots cannot be had.
-  explicit ProgressBoard(std::uint32_t slot_count)
-      : slots_(std::make_unique<ProgressSlot[]>(slot_count)), count_(slot_count) {}
-
-  std::uint32_t size() const { return count_; }
-  ProgressSlot& operator[](std::uint32_t index) { return slots_[index]; }
-  const ProgressSlot& operator[](std::uint32_t index) const { return slots_[index]; }
 
 private:
-  std::unique_ptr<ProgressSlot[]> slots_;
-  std::uint32_t count_;
+  explicit Verdict(double score) : state_(score) {}
+  explicit Verdict(std::vector<RunProblem> reasons) : state_(std::move(reasons)) {}
+  std::variant<std::vector<RunProblem>, double> state_;
 };
 
-/// The run's stop request: raised by a failing worker, polled by all, never
-/// lowered. Held through a shared_ptr so it lives until its last holder ends.
-class StopState {
-public:
-  void raise() { raised_.store(true, std::memory_order_release); }
-  bool raised() const { return raised_.load(std::memory_order_acquire); }
-  /// The flag itself, for a signal handler that may only store to a lock-free atomic.
-  std::atomic<bool>& flag() { return raised_; }
-
-private:
-  std::atomic<bool> raised_{false};
-};
-
-/// What the workers of one run share. The coordinator owns it until every
-/// worker is joined; each worker receives it with its own index.
-struct RunContext {
-  const RunParameters& parameters;
-  RunResult& result;                       ///< results and problems, under results_lock
-  std::mutex& console_lock;                ///< held around every console write of a worker
-  std::mutex& results_lock;                ///< held around appends to result
-  StartBarrier& start_barrier;             ///< P participants, three phases
-  std::shared_ptr<StopState> stop_request; ///< raised by a failing worker or an interruption
-  ProgressBoard& progress_board;           ///< one slot per worker
-  TimerInfo fast_timer;
-  TimerInfo coarse_timer;
-  std::ostream& out; ///< standard output of the run
-  std::ostream& err; ///< standard error of the run
-  /// Set by the reporter once it has drawn the progress line, which then
-  /// needs its line end if the run is cut short.
-  std::atomic<bool> progress_drawn{false};
+/// What a run leaves for the console and the record: its verdict, the thread
+/// lines (when every thread delivered, whatever the verdict) and the facts.
+struct ScoreReport {
+  Verdict verdict;
+  std::vector<ThreadScore> threads; ///< in the order the workers finished
+  RunFacts facts;                   ///< as the run left them
 };
 
 } // namespace velto

@@ -13,8 +13,8 @@ RunSummary summarize_runs(const std::vector<ScoreReport>& reports) {
   summary.runs = static_cast<std::uint32_t>(reports.size());
   std::vector<double> scores;
   for (const ScoreReport& report : reports) {
-    if (report.valid) {
-      scores.push_back(report.score);
+    if (report.verdict.valid()) {
+      scores.push_back(report.verdict.score());
     }
   }
   summary.valid_runs = static_cast<std::uint32_t>(scores.size());

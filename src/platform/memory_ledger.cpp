@@ -40,12 +40,6 @@ std::uint64_t MemoryLedger::reserved() const {
   return reserved_;
 }
 
-void MemoryLedger::set_query(AvailableQuery available) {
-  const std::lock_guard lock(lock_);
-  available_ = std::move(available);
-  sampled_ = false;
-}
-
 std::uint64_t MemoryLedger::sample_available() {
   const std::lock_guard lock(lock_);
   const std::uint64_t available = available_ ? available_() : 0;
@@ -107,14 +101,9 @@ MemoryLedger& process_memory_ledger() {
   return ledger;
 }
 
-void set_available_memory_query(MemoryLedger::AvailableQuery query) {
-  process_memory_ledger().set_query(
-      query ? std::move(query) : MemoryLedger::AvailableQuery(available_physical_memory));
-}
-
-void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void (*release)(void*)) {
+void* charged_allocation(MemoryLedger& ledger, std::size_t size, void* (*allocate)(std::size_t),
+                         void (*release)(void*)) {
   const std::uint64_t charge = ledger_charge(size);
-  MemoryLedger& ledger = process_memory_ledger();
   if (!ledger.reserve(charge)) {
     return nullptr;
   }
@@ -134,7 +123,7 @@ void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void 
   return block;
 }
 
-void charged_release(void* block, void (*release)(void*)) {
+void charged_release(MemoryLedger& ledger, void* block, void (*release)(void*)) {
   if (block == nullptr) {
     return;
   }
@@ -150,7 +139,7 @@ void charged_release(void* block, void (*release)(void*)) {
   // Freed before the charge goes back, so that the ledger never counts less
   // than the process holds.
   release(block);
-  process_memory_ledger().release(charge);
+  ledger.release(charge);
 }
 
 } // namespace velto

@@ -29,8 +29,6 @@ public:
   void release(std::uint64_t bytes);
   /// Bytes held now.
   std::uint64_t reserved() const;
-  /// Replaces the query; it is asked the next time the ledger leaves empty.
-  void set_query(AvailableQuery available);
   /// Asks the query now and returns its figure. While the ledger is empty the
   /// figure is kept, and the next busy period is measured against it instead
   /// of a new sample: what a caller plans from it is what the ledger grants.
@@ -69,18 +67,15 @@ bool block_request_fits(std::uint64_t size, std::uint64_t size_max = SIZE_MAX);
 /// where large pages are not reserved by the system when they are mapped.
 MemoryLedger& process_memory_ledger();
 
-/// Replaces the process ledger's query (tests); an empty function restores
-/// available_physical_memory.
-void set_available_memory_query(MemoryLedger::AvailableQuery query);
-
-/// For the OS implementations: calls `allocate(size)` when the process's ledger
-/// can take `ledger_charge(size)`, and remembers what the block was charged.
-/// Null, holding nothing, when the ledger refuses or the allocation fails;
-/// `release` frees the block when its charge cannot be remembered.
-void* charged_allocation(std::size_t size, void* (*allocate)(std::size_t), void (*release)(void*));
+/// For the OS implementations: calls `allocate(size)` when `ledger` can take
+/// `ledger_charge(size)`, and remembers what the block was charged. Null,
+/// holding nothing, when the ledger refuses or the allocation fails; `release`
+/// frees the block when its charge cannot be remembered.
+void* charged_allocation(MemoryLedger& ledger, std::size_t size, void* (*allocate)(std::size_t),
+                         void (*release)(void*));
 
 /// For the OS implementations: frees `block` with `release` and gives its
-/// charge back. Null does nothing; a block the ledger never charged is freed.
-void charged_release(void* block, void (*release)(void*));
+/// charge back to `ledger`. Null does nothing; a block never charged is freed.
+void charged_release(MemoryLedger& ledger, void* block, void (*release)(void*));
 
 } // namespace velto

@@ -108,13 +108,6 @@ Topology build_topology(const TopologyRecords& records) {
   return topology;
 }
 
-const Topology& get_topology(TopologyCache& cache) {
-  if (!cache) {
-    cache.emplace(detect_topology());
-  }
-  return *cache;
-}
-
 void print_topology(const Topology& topology, std::ostream& out) {
   // fmt rather than operator<<, so the stream's locale and flags cannot change
   // the numbers.

@@ -44,9 +44,6 @@ using TopologyCache = std::optional<Topology>;
 /// Asks the operating system; the empty Topology when the query fails.
 Topology detect_topology();
 
-/// The held tree, detected and stored first when the holder is empty.
-const Topology& get_topology(TopologyCache& cache);
-
 /// The tree, one line per node, cache, core and logical processor.
 void print_topology(const Topology& topology, std::ostream& out);
 

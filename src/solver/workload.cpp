@@ -51,9 +51,4 @@ std::unique_ptr<Workload> make_workload(WorkloadKind kind, std::uint32_t thread_
   return nullptr;
 }
 
-std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index) {
-  const std::optional<WorkloadKind> kind = choice_named(workload_table, name);
-  return kind ? make_workload(*kind, thread_index) : nullptr;
-}
-
 } // namespace velto

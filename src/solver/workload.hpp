@@ -5,6 +5,7 @@
 #include "solver/field.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,7 +78,9 @@ inline constexpr NameTable<WorkloadKind, 2> workload_table = {{
 /// cannot be had.
 std::unique_ptr<Workload> make_workload(WorkloadKind kind, std::uint32_t thread_index);
 
-/// The workload of exactly this name (case-sensitive); nothing for any other.
-std::unique_ptr<Workload> make_workload(std::string_view name, std::uint32_t thread_index);
+/// Where a run's threads get their workloads: make_workload, or in tests one
+/// that fails on purpose. Null for a thread that cannot have one.
+using WorkloadFactory =
+    std::function<std::unique_ptr<Workload>(WorkloadKind kind, std::uint32_t thread_index)>;
 
 } // namespace velto

@@ -1,6 +1,11 @@
 #include "app/driver.hpp"
 
+#include "app/console.hpp"
+#include "app/printouts.hpp"
+#include "bench/result_record.hpp"
 #include "bench/version.hpp"
+#include "support/scripted_machine.hpp"
+#include "support/scripted_workload.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,35 +21,50 @@
 namespace velto {
 namespace {
 
-// One invocation with captured streams and recorded actions.
+using scripted::Script;
+using scripted::Stage;
+using testing::ScriptedMachine;
+
+// One invocation on a scripted machine, each run a scripted workload.
 struct Invocation {
   int status = -1;
   std::string out;
   std::string err;
-  int fish_played = 0;
-  std::vector<RunConfig> runs;
+  std::uint64_t fish_slept_ms = 0;
+  int workloads_made = 0;
+  bool input_read = false;
 };
 
-Invocation invoke(std::vector<std::string> args, bool run_valid = true, std::string input = "") {
-  Invocation result;
-  DriverServices services;
-  services.show_fish = [&] { ++result.fish_played; };
-  services.run_benchmark = [&](RunConfig config, TopologyCache&, std::ostream& out, std::ostream&) {
-    result.runs.push_back(config);
-    out << "(run)\n";
-    ScoreReport report;
-    report.score = run_valid ? 123.0 : 0.0;
-    report.valid = run_valid;
-    return report;
-  };
+Invocation invoke(std::vector<std::string> args, Script& script, std::string input = "",
+                  ScriptedMachine* chosen = nullptr) {
+  ScriptedMachine scripted;
+  ScriptedMachine& machine = chosen != nullptr ? *chosen : scripted;
+  script.step_time = std::chrono::microseconds(0);
   args.insert(args.begin(), "/opt/velto/velto");
   std::istringstream in(input);
   std::ostringstream out;
   std::ostringstream err;
-  result.status = velto_main(args, in, out, err, services);
+  Invocation result;
+  result.status = velto_main(args, in, out, err, machine, scripted::scripted_factory(script));
   result.out = out.str();
   result.err = err.str();
+  result.fish_slept_ms = machine.terminal_.slept_ms;
+  result.workloads_made = script.made.load();
+  result.input_read = in.tellg() != 0;
   return result;
+}
+
+Invocation invoke(std::vector<std::string> args, bool run_valid = true, std::string input = "") {
+  Script script;
+  if (!run_valid) {
+    script.fail_stage = Stage::validate;
+    script.failing_validate_time = std::chrono::milliseconds(0);
+  }
+  return invoke(std::move(args), script, std::move(input));
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 TEST(Driver, ValidationMessagesAndStatuses) {
@@ -75,7 +95,7 @@ TEST(Driver, ValidationMessagesAndStatuses) {
     EXPECT_EQ(r.status, c.status) << c.args[0];
     EXPECT_EQ(r.err, c.err) << c.args[0];
     EXPECT_EQ(r.out, "") << c.args[0];
-    EXPECT_TRUE(r.runs.empty());
+    EXPECT_EQ(r.workloads_made, 0);
   }
   for (const char* bad : {"abc", "12x"}) {
     const Invocation r = invoke({"-n", bad});
@@ -88,8 +108,9 @@ TEST(Driver, ValidationMessagesAndStatuses) {
 TEST(Driver, FishComesBeforeEveryCheck) {
   const Invocation r = invoke({"--velto", "--size", "100", "--workload", "x", "--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.fish_played, 1);
-  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(r.fish_slept_ms, 16 * 400u); // four rounds of four frames
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(r.out.ends_with(std::string(fish_frames[3]) + "\n"));
 }
 
 TEST(Driver, VersionComesAfterTheChecksAndBeforeTheOtherPrintouts) {
@@ -115,10 +136,10 @@ TEST(Driver, VersionComesAfterTheChecksAndBeforeTheOtherPrintouts) {
     EXPECT_EQ(r.status, c.status) << c.args[0];
     EXPECT_EQ(r.out, c.out) << c.args[0];
     EXPECT_EQ(r.err.empty(), !c.error) << r.err;
-    EXPECT_TRUE(r.runs.empty());
-    EXPECT_EQ(r.fish_played, 0);
+    EXPECT_EQ(r.workloads_made, 0);
+    EXPECT_EQ(r.fish_slept_ms, 0u);
   }
-  EXPECT_EQ(invoke({"--version", "--velto"}).fish_played, 1);
+  EXPECT_GT(invoke({"--version", "--velto"}).fish_slept_ms, 0u);
 }
 
 TEST(Driver, HelpWinsOverTheOtherPrintoutsAndPrintsTheMemoryTable) {
@@ -136,51 +157,48 @@ TEST(Driver, HelpWinsOverTheOtherPrintoutsAndPrintsTheMemoryTable) {
       << rows;
   EXPECT_NE(rows.find("\n  8192               32.02 TiB\n"), std::string::npos) << rows;
   EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 15);
-  EXPECT_TRUE(r.runs.empty());
+  EXPECT_EQ(r.workloads_made, 0);
 }
 
 TEST(Driver, RunGetsTheConfigurationThenPromptsForEnter) {
+  ScriptedMachine machine;
+  machine.compliant = false;
+  Script script;
   const Invocation r =
       invoke({"-n", "2", "-d", "5", "-s", "64", "--threading", "numa", "--workload",
-              "soft_gaussian", "--large-pages", "--bypass-timer-check"});
-  EXPECT_EQ(r.status, 0);
-  ASSERT_EQ(r.runs.size(), 1u);
-  const RunConfig& c = r.runs[0];
-  EXPECT_EQ(c.thread_count, 2u);
-  EXPECT_EQ(c.duration, 5u);
-  EXPECT_EQ(c.grid_size, 64u);
-  EXPECT_EQ(c.threading, Threading::numa);
-  EXPECT_EQ(c.workload, "soft_gaussian");
-  EXPECT_TRUE(c.large_pages);
-  EXPECT_TRUE(c.bypass_timer_check);
-  EXPECT_EQ(r.out, "(run)\npress enter to exit\n");
+              "soft_gaussian", "--large-pages", "--bypass-timer-check"},
+             script, "\n", &machine);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.workloads_made, 2);
+  EXPECT_TRUE(contains(r.out, "\nrunning with 2 threads (numa)\n64 x 64 x 64 grid\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "allocating fields.... (large pages)\n"));
+  EXPECT_TRUE(contains(r.out, "benchmarking... 5/5s "));
+  EXPECT_TRUE(contains(r.out, "\nvelto v" + std::string(velto_version) + " soft_gaussian\n"));
+  EXPECT_TRUE(r.err.starts_with("===========\n  warning  \n")) << r.err; // bypassed
+  EXPECT_TRUE(r.out.ends_with("MGups\npress enter to exit\n"));
+  EXPECT_TRUE(r.input_read);
 }
 
 TEST(Driver, InvalidRunStillPromptsAndExitsWithOne) {
   const Invocation r = invoke({}, /*run_valid=*/false, "\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "(run)\npress enter to exit\n");
-  ASSERT_EQ(r.runs.size(), 1u);
-  EXPECT_EQ(r.runs[0].grid_size, 192u);
-  EXPECT_EQ(r.runs[0].duration, 30u);
+  // The defaults: size 192, 30 s, the automatic count (two logical processors).
+  EXPECT_TRUE(contains(r.out, "\nrunning with 2 threads (os)\n192 x 192 x 192 grid\n"));
+  EXPECT_TRUE(contains(r.out, "benchmarking... 30/30s "));
+  EXPECT_TRUE(r.out.ends_with("validating result..\npress enter to exit\n")) << r.out;
+  EXPECT_TRUE(r.input_read);
 }
 
 TEST(Driver, AnInterruptedRunNeitherPromptsNorWaits) {
-  DriverServices services;
-  services.run_benchmark = [](RunConfig, TopologyCache&, std::ostream& out, std::ostream& err) {
-    out << "(run)\n";
-    err << "run interrupted; aborting\n";
-    ScoreReport report;
-    report.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
-    return report;
-  };
-  std::istringstream in("\n");
-  std::ostringstream out;
-  std::ostringstream err;
-  EXPECT_EQ(velto_main({"velto", "-s", "64"}, in, out, err, services), 1);
-  EXPECT_EQ(out.str(), "(run)\n");
-  EXPECT_EQ(err.str(), "run interrupted; aborting\n");
-  EXPECT_EQ(in.tellg(), 0); // nothing read
+  Script script;
+  script.interrupt_stage = Stage::step;
+  script.interrupt_at_step = 3;
+  const Invocation r = invoke({"-s", "64", "-n", "1"}, script, "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.ends_with(" iterations\n")) << r.out; // the live line, ended
+  EXPECT_EQ(r.err, "run interrupted; aborting\n==================\n  invalid result \n"
+                   "==================\n");
+  EXPECT_FALSE(r.input_read);
 }
 
 TEST(Driver, NothingThrownBelowEscapesTheEntry) {
@@ -203,19 +221,17 @@ TEST(Driver, NothingThrownBelowEscapesTheEntry) {
   };
   for (const auto& c : cases) {
     for (const char* action : {"run", "fish"}) {
-      DriverServices services;
-      services.show_fish = c.fail;
-      services.run_benchmark = [&](RunConfig, TopologyCache&, std::ostream&, std::ostream&) {
-        c.fail();
-        return ScoreReport{};
-      };
+      ScriptedMachine machine;
+      machine.terminal_.fault = c.fail;
+      machine.file_check_fault = c.fail;
       std::istringstream in;
       std::ostringstream out;
       std::ostringstream err;
-      const std::vector<std::string> args = std::string(action) == "fish"
-                                                ? std::vector<std::string>{"velto", "--velto"}
-                                                : std::vector<std::string>{"velto", "-s", "64"};
-      EXPECT_EQ(velto_main(args, in, out, err, services), 1) << c.what << " " << action;
+      const std::vector<std::string> args =
+          std::string(action) == "fish"
+              ? std::vector<std::string>{"velto", "--velto"}
+              : std::vector<std::string>{"velto", "-s", "64", "--export-json", "r.json"};
+      EXPECT_EQ(velto_main(args, in, out, err, machine), 1) << c.what << " " << action;
       EXPECT_TRUE(err.str().starts_with(c.err)) << c.what << " " << action << ": " << err.str();
       EXPECT_TRUE(err.str().ends_with("; aborting\n")) << c.what << " " << action;
     }
@@ -261,16 +277,13 @@ struct FailedWrites {
 // the run writes a line on each stream and is valid.
 FailedWrites invoke_with_failing(std::vector<std::string> args, bool out_fails, bool err_fails,
                                  bool at_flush_only = false) {
-  DriverServices services;
-  services.run_benchmark = [](RunConfig, TopologyCache&, std::ostream& out, std::ostream& err) {
-    out << "(run)\n";
-    err << "(warning)\n";
-    ScoreReport report;
-    report.score = 123.0;
-    report.valid = true;
-    return report;
-  };
+  // A timer whose check is bypassed: a valid run that warns on the error stream.
+  ScriptedMachine machine;
+  machine.compliant = false;
+  Script script;
+  script.step_time = std::chrono::microseconds(0);
   args.insert(args.begin(), "velto");
+  args.insert(args.end(), {"-n", "1", "-d", "1", "--bypass-timer-check"});
   std::istringstream in;
   RefusingBuffer refusing_out(at_flush_only);
   RefusingBuffer refusing_err(at_flush_only);
@@ -280,7 +293,8 @@ FailedWrites invoke_with_failing(std::vector<std::string> args, bool out_fails, 
   std::ostream failing_err(&refusing_err);
   FailedWrites r;
   r.status = velto_main(args, in, out_fails ? failing_out : working_out,
-                        err_fails ? failing_err : working_err, services);
+                        err_fails ? failing_err : working_err, machine,
+                        scripted::scripted_factory(script));
   r.out = working_out.str();
   r.err = working_err.str();
   return r;
@@ -300,7 +314,7 @@ TEST(Driver, AWriteThatFailsMakesTheStatusOne) {
     // The error stream fails: nothing is left to say it with.
     const FailedWrites run = invoke_with_failing({"-s", "64"}, false, true, at_flush_only);
     EXPECT_EQ(run.status, 1) << at_flush_only;
-    EXPECT_EQ(run.out, "(run)\npress enter to exit\n") << at_flush_only;
+    EXPECT_TRUE(run.out.ends_with("MGups\npress enter to exit\n")) << at_flush_only;
     // Both fail.
     EXPECT_EQ(invoke_with_failing({"--help"}, true, true, at_flush_only).status, 1);
   }
@@ -315,8 +329,8 @@ TEST(Driver, AWriteThatFailsMakesTheStatusOne) {
   // And with both streams working, the status is the action's.
   const FailedWrites working = invoke_with_failing({"-s", "64"}, false, false);
   EXPECT_EQ(working.status, 0);
-  EXPECT_EQ(working.out, "(run)\npress enter to exit\n");
-  EXPECT_EQ(working.err, "(warning)\n");
+  EXPECT_TRUE(working.out.ends_with("MGups\npress enter to exit\n"));
+  EXPECT_TRUE(working.err.starts_with("===========\n  warning  \n===========\n"));
 }
 
 TEST(Driver, GridSizeLimitsDependOnTheSizeType) {
@@ -341,15 +355,15 @@ TEST(Driver, LargeSizesThatThisBuildCannotAddressAreRefusedBeforeARun) {
   if (SIZE_MAX == UINT32_MAX) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "grid size 2048 is too large for the address space\n");
-    EXPECT_TRUE(r.runs.empty());
+    EXPECT_EQ(r.workloads_made, 0);
     EXPECT_EQ(r.out, ""); // no prompt
   } else {
-    EXPECT_EQ(r.runs.size(), 1u);
+    EXPECT_TRUE(contains(r.out, "\n2048 x 2048 x 2048 grid\n"));
   }
 }
 
 TEST(TimerReport, PrintsEveryLineInOrder) {
-  TimerReport report;
+  TimerFacts report;
   report.fast = {10000000, 2994000000, TimerSource::itsc};
   report.coarse = {1000, 64, TimerSource::unknown};
   report.tsc = {true, 2994000000, 0};
@@ -377,7 +391,7 @@ TEST(TimerReport, PrintsEveryLineInOrder) {
 }
 
 TEST(TimerReport, NotCompliantTellsHowToBypass) {
-  TimerReport report;
+  TimerFacts report;
   report.cpu.vendor = CpuVendor::amd;
   report.cpu.family = 0xF;
   report.cpu.model = 0x21;

@@ -21,7 +21,8 @@ TEST(Options, DefaultsWithoutArguments) {
   EXPECT_EQ(line.config.duration, 30u);
   EXPECT_EQ(line.config.grid_size, 192u);
   EXPECT_EQ(line.config.threading, Threading::os);
-  EXPECT_EQ(line.config.workload, "standing_wave");
+  EXPECT_EQ(line.config.workload, WorkloadKind::standing_wave);
+  EXPECT_FALSE(line.unknown_workload.has_value());
   EXPECT_FALSE(line.config.large_pages);
   EXPECT_FALSE(line.config.bypass_timer_check);
   EXPECT_FALSE(line.fish || line.help || line.topology || line.timers);
@@ -93,9 +94,28 @@ TEST(Options, ThreadingTakesOnlyItsThreeChoices) {
   EXPECT_NE(bad.error.find("phte"), std::string::npos) << bad.error;
 }
 
-TEST(Options, WorkloadIsAnyTextAtParseTime) {
-  EXPECT_EQ(parse({"--workload", "Standing_Wave"}).config.workload, "Standing_Wave");
-  EXPECT_EQ(parse({"--workload", ""}).config.workload, "");
+// The parser takes any text; a name outside the table is kept for the
+// driver's message, and the last of repeated names counts.
+TEST(Options, WorkloadNamesBecomeTheirKindAndOthersAreKept) {
+  struct Case {
+    std::vector<std::string> args;
+    WorkloadKind kind;
+    std::optional<std::string> unknown;
+  };
+  const Case cases[] = {
+      {{"--workload", "soft_gaussian"}, WorkloadKind::soft_gaussian, std::nullopt},
+      {{"--workload", "Standing_Wave"}, WorkloadKind::standing_wave, "Standing_Wave"},
+      {{"--workload", ""}, WorkloadKind::standing_wave, ""},
+      {{"--workload", "x", "--workload", "soft_gaussian"},
+       WorkloadKind::soft_gaussian,
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = parse(c.args);
+    EXPECT_EQ(line.error, "") << c.args[1];
+    EXPECT_EQ(line.config.workload, c.kind) << c.args[1];
+    EXPECT_EQ(line.unknown_workload, c.unknown) << c.args[1];
+  }
 }
 
 TEST(Options, FlagsAndTheirNames) {

@@ -1,8 +1,15 @@
 #include "app/series.hpp"
 
+#include "app/driver.hpp"
+#include "support/scripted_machine.hpp"
+#include "support/scripted_workload.hpp"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <deque>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,170 +17,206 @@
 namespace velto {
 namespace {
 
-// One invocation through velto_main with the record's file and probes faked.
+using scripted::Script;
+using scripted::Stage;
+using testing::ScriptedMachine;
+
+// One invocation through velto_main on a scripted machine, one thread per run,
+// each run's workload scripted by its own Script (the last repeated).
 struct Recorded {
   int status = -1;
   std::string out;
   std::string err;
   int runs = 0;
-  std::vector<std::string> checked; // paths the check saw
-  std::string written_path;
-  std::string written_text;
+  std::map<std::string, std::string> written; ///< by path
 };
 
-struct Fakes {
-  std::vector<ScoreReport> reports; // one per run, the last repeated
-  std::string check_reason;         // what the path check answers
-  std::string write_reason;         // what the write answers
+// A run of 200 steps in the fast timer's 1.000 s: `score` MGups.
+void scores(Script& script, double score) {
+  script.updates_per_step = static_cast<std::uint64_t>(score * 5000.0 + 0.5);
+}
+
+struct Plan {
+  std::deque<Script> runs; ///< one per run, the last repeated
+  std::string refused;     ///< why the record's path is refused
+  std::string write_fails; ///< why the record's write fails
 };
 
-ScoreReport valid_run(double score) {
-  ScoreReport report;
-  report.valid = true;
-  report.score = score;
-  report.facts.threads = 1;
-  report.facts.duration = 1;
-  return report;
+Script& valid_run(Plan& plan, double score) {
+  Script& script = plan.runs.emplace_back();
+  scores(script, score);
+  return script;
 }
 
-ScoreReport invalid_run(RunIssue issue, std::string message) {
-  ScoreReport report;
-  report.problems = {{issue, std::move(message)}};
-  return report;
+Script& failing_run(Plan& plan, Stage stage) {
+  Script& script = plan.runs.emplace_back();
+  script.fail_stage = stage;
+  script.failing_validate_time = std::chrono::milliseconds(0);
+  return script;
 }
 
-Recorded record(std::vector<std::string> args, const Fakes& fakes) {
+Script& interrupted_run(Plan& plan) {
+  Script& script = plan.runs.emplace_back();
+  script.interrupt_stage = Stage::step;
+  script.interrupt_at_step = 3;
+  return script;
+}
+
+Recorded record(std::vector<std::string> args, Plan& plan) {
+  ScriptedMachine machine;
+  for (const std::string& path : {std::string("r.json"), std::string("no/such/dir/r.json")}) {
+    if (!plan.refused.empty()) {
+      machine.refused_paths[path] = plan.refused;
+    }
+    if (!plan.write_fails.empty()) {
+      machine.failing_writes[path] = plan.write_fails;
+    }
+  }
   Recorded r;
-  DriverServices services;
-  services.show_fish = [] {};
-  services.run_benchmark = [&](RunConfig, TopologyCache&, std::ostream& out, std::ostream&) {
-    out << "(run)\n";
+  for (Script& script : plan.runs) {
+    script.step_time = std::chrono::microseconds(0);
+  }
+  const WorkloadFactory workloads = [&](WorkloadKind kind, std::uint32_t index) {
     const std::size_t k =
-        std::min<std::size_t>(static_cast<std::size_t>(r.runs), fakes.reports.size() - 1);
+        std::min<std::size_t>(static_cast<std::size_t>(r.runs), plan.runs.size() - 1);
     ++r.runs;
-    return fakes.reports[k];
+    return scripted::scripted_factory(plan.runs[k])(kind, index);
   };
-  services.check_record_path = [&](const std::string& path) {
-    r.checked.push_back(path);
-    return fakes.check_reason;
-  };
-  services.write_record = [&](const std::string& path, std::string_view text) {
-    r.written_path = path;
-    r.written_text = std::string(text);
-    return fakes.write_reason;
-  };
-  services.probe_machine = [](TopologyCache&) { return MachineFacts{}; };
-  services.probe_timers = [] { return TimerFacts{}; };
-  services.now = [] { return std::string("2026-12-09T03:00:00Z"); };
   args.insert(args.begin(), "velto");
+  args.insert(args.end(), {"-s", "64", "-n", "1", "-d", "1"});
   std::istringstream in; // at end of input: the prompt returns at once
   std::ostringstream out;
   std::ostringstream err;
-  r.status = velto_main(args, in, out, err, services);
+  r.status = velto_main(args, in, out, err, machine, workloads);
   r.out = out.str();
   r.err = err.str();
+  r.written = machine.files;
   return r;
 }
 
 TEST(Series, UnwritableRecordPathIsRefusedBeforeAnyRun) {
-  const Recorded r = record({"-s", "64", "--export-json", "no/such/dir/r.json"},
-                            {{valid_run(100)}, "No such file or directory", ""});
+  Plan plan;
+  valid_run(plan, 100);
+  plan.refused = "No such file or directory";
+  const Recorded r = record({"--export-json", "no/such/dir/r.json"}, plan);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.runs, 0);
-  EXPECT_EQ(r.checked, std::vector<std::string>{"no/such/dir/r.json"});
   EXPECT_EQ(r.err, "cannot write the result record to 'no/such/dir/r.json': No such file or "
                    "directory\n");
   EXPECT_EQ(r.out, ""); // no run, no prompt
-  EXPECT_EQ(r.written_path, "");
+  EXPECT_TRUE(r.written.empty());
 }
 
 TEST(Series, RecordIsWrittenBeforeThePromptForValidAndInvalidRuns) {
   struct Case {
-    ScoreReport report;
+    Stage fails;
     int status;
-    bool valid;
+    std::string reason;
   };
   const Case cases[] = {
-      {valid_run(412.5), 0, true},
-      {invalid_run(RunIssue::timer_not_compliant, "Fast Timer is not HWBOT compliant"), 1, false},
-      {invalid_run(RunIssue::worker_failed, "field allocation failed in thread 0"), 1, false},
+      {Stage::none, 0, ""},
+      {Stage::create, 1, "worker_failed"},
+      {Stage::validate, 1, "worker_failed"},
   };
   for (const Case& c : cases) {
-    const Recorded r = record({"-s", "64", "--export-json", "r.json"}, {{c.report}, "", ""});
+    Plan plan;
+    failing_run(plan, c.fails);
+    const Recorded r = record({"--export-json", "r.json"}, plan);
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, "(run)\npress enter to exit\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.written_path, "r.json");
-    const nlohmann::json doc = nlohmann::json::parse(r.written_text);
-    EXPECT_EQ(doc["command_line"], nlohmann::json({"-s", "64", "--export-json", "r.json"}));
+    EXPECT_TRUE(r.out.ends_with("\npress enter to exit\n")) << r.out;
+    ASSERT_EQ(r.written.count("r.json"), 1u);
+    const nlohmann::json doc = nlohmann::json::parse(r.written.at("r.json"));
+    EXPECT_EQ(doc["command_line"],
+              nlohmann::json({"--export-json", "r.json", "-s", "64", "-n", "1", "-d", "1"}));
+    EXPECT_EQ(doc["started_at"], "2025-12-09T03:13:20Z");
+    EXPECT_EQ(doc["machine"]["os_name"], "Scripted OS 1");
     ASSERT_EQ(doc["runs"].size(), 1u);
-    EXPECT_EQ(doc["runs"][0]["valid"], c.valid);
-    EXPECT_EQ(doc["runs"][0]["reasons"].size(), c.valid ? 0u : 1u);
+    EXPECT_EQ(doc["runs"][0]["valid"], c.reason.empty());
+    EXPECT_EQ(doc["runs"][0]["reasons"],
+              c.reason.empty() ? nlohmann::json::array() : nlohmann::json({c.reason}));
   }
 }
 
 TEST(Series, FailedWriteIsOneLineAndStatusOne) {
-  const Recorded r = record({"-s", "64", "--export-json", "r.json", "--no-prompt"},
-                            {{valid_run(200)}, "", "No space left on device"});
+  Plan plan;
+  valid_run(plan, 200);
+  plan.write_fails = "No space left on device";
+  const Recorded r = record({"--export-json", "r.json", "--no-prompt"}, plan);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "(run)\n");
+  EXPECT_TRUE(r.out.ends_with("final score: 200.00 MGups\n")) << r.out;
   EXPECT_EQ(r.err, "cannot write the result record to 'r.json': No space left on device\n");
 }
 
 TEST(Series, NoPromptLeavesOutTheWaitForEnter) {
   for (bool valid : {true, false}) {
-    const ScoreReport report =
-        valid ? valid_run(150) : invalid_run(RunIssue::timers_disagree, "disagreement");
-    const Recorded r = record({"-s", "64", "--no-prompt"}, {{report}, "", ""});
+    Plan plan;
+    failing_run(plan, valid ? Stage::none : Stage::step);
+    const Recorded r = record({"--no-prompt"}, plan);
     EXPECT_EQ(r.status, valid ? 0 : 1);
-    EXPECT_EQ(r.out, "(run)\n");
-    EXPECT_TRUE(r.checked.empty()); // no record asked for: no path, no file
-    EXPECT_EQ(r.written_path, "");
+    EXPECT_FALSE(r.out.ends_with("press enter to exit\n"));
+    EXPECT_TRUE(r.written.empty()); // no record asked for: no file
   }
 }
 
 TEST(Series, RunsMakesEveryRunThenTheSummaryAndIsValidOnlyWhenAllAre) {
   struct Case {
     std::vector<std::string> args;
-    std::vector<ScoreReport> reports;
+    std::function<void(Plan&)> plan;
     int runs;
     std::string last_lines;
     int status;
   };
-  const ScoreReport bad = invalid_run(RunIssue::worker_failed, "failed");
-  const ScoreReport interrupted = invalid_run(RunIssue::interrupted, "run interrupted; aborting");
   const Case cases[] = {
       {{"--runs", "3"},
-       {valid_run(405.12), valid_run(420.90), valid_run(412.30)},
+       [](Plan& p) {
+         valid_run(p, 405.12);
+         valid_run(p, 420.90);
+         valid_run(p, 412.30);
+       },
        3,
-       "(run)\nruns: 3, valid: 3, median 412.30 MGups, min 405.12, max 420.90, spread 3.8%\n"
+       "MGups\nruns: 3, valid: 3, median 412.30 MGups, min 405.12, max 420.90, spread 3.8%\n"
        "press enter to exit\n",
        0},
       {{"--runs", "2"},
-       {valid_run(100), bad},
+       [](Plan& p) {
+         valid_run(p, 100);
+         failing_run(p, Stage::validate);
+       },
        2,
-       "(run)\nruns: 2, valid: 1, median 100.00 MGups, min 100.00, max 100.00, spread 0.0%\n"
+       "validating result..\n"
+       "runs: 2, valid: 1, median 100.00 MGups, min 100.00, max 100.00, spread 0.0%\n"
        "press enter to exit\n",
        1},
-      {{"--runs", "3"}, {bad}, 3, "(run)\nruns: 3, valid: 0\npress enter to exit\n", 1},
+      {{"--runs", "3"},
+       [](Plan& p) { failing_run(p, Stage::validate); },
+       3,
+       "validating result..\nruns: 3, valid: 0\npress enter to exit\n",
+       1},
       // An interrupted run ends the series, with no wait for Enter; the summary
       // counts the runs made.
       {{"--runs", "5"},
-       {valid_run(100), interrupted},
+       [](Plan& p) {
+         valid_run(p, 100);
+         interrupted_run(p);
+       },
        2,
-       "(run)\nruns: 2, valid: 1, median 100.00 MGups, min 100.00, max 100.00, spread 0.0%\n",
+       " iterations\n"
+       "runs: 2, valid: 1, median 100.00 MGups, min 100.00, max 100.00, spread 0.0%\n",
        1},
       // One run, as asked by default or explicitly, has no summary line.
-      {{"--runs", "1"}, {valid_run(100)}, 1, "(run)\npress enter to exit\n", 0},
+      {{"--runs", "1"}, [](Plan& p) { valid_run(p, 100); }, 1, "MGups\npress enter to exit\n", 0},
   };
   for (const Case& c : cases) {
+    Plan plan;
+    c.plan(plan);
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"-s", "64", "--export-json", "r.json"});
-    const Recorded r = record(args, {c.reports, "", ""});
+    args.insert(args.end(), {"--export-json", "r.json"});
+    const Recorded r = record(args, plan);
     EXPECT_EQ(r.runs, c.runs) << c.args[1];
     EXPECT_EQ(r.status, c.status) << c.args[1];
-    EXPECT_TRUE(r.out.ends_with(c.last_lines)) << r.out;
-    const nlohmann::json doc = nlohmann::json::parse(r.written_text);
+    EXPECT_TRUE(r.out.ends_with(c.last_lines)) << r.out.substr(r.out.size() - 200);
+    ASSERT_EQ(r.written.count("r.json"), 1u) << c.args[1];
+    const nlohmann::json doc = nlohmann::json::parse(r.written.at("r.json"));
     EXPECT_EQ(doc["runs"].size(), static_cast<std::size_t>(c.runs)) << c.args[1];
     EXPECT_EQ(doc["summary"]["runs"], c.runs) << c.args[1];
     EXPECT_EQ(doc["config"]["runs"], std::stoi(c.args[1])) << c.args[1];

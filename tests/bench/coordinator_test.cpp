@@ -1,10 +1,12 @@
 #include "bench/coordinator.hpp"
 
+#include "bench/version.hpp"
 #include "platform/cpu.hpp"
 #include "platform/format.hpp"
 #include "platform/interrupt.hpp"
-#include "scripted_workload.hpp"
 #include "solver/field.hpp"
+#include "support/scripted_machine.hpp"
+#include "support/scripted_workload.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,7 @@ namespace {
 
 using scripted::Script;
 using scripted::Stage;
+using testing::ScriptedMachine;
 
 constexpr const char* invalid_banner =
     "==================\n  invalid result \n==================\n";
@@ -53,27 +56,27 @@ RunConfig config_of(std::uint32_t threads, std::uint32_t duration = 1) {
   config.thread_count = threads;
   config.duration = duration;
   config.grid_size = 64;
-  config.workload = "scripted";
   return config;
 }
 
-RunHooks hooks_for(Script& script) {
-  RunHooks hooks;
-  hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
-  hooks.workload_factory = scripted::scripted_factory(script);
-  return hooks;
-}
-
-RunOutput run_with(const RunConfig& config, const RunHooks& hooks, TopologyCache& cache) {
+RunOutput run_with(const RunConfig& config, const ScriptedMachine& machine,
+                   const WorkloadFactory& workloads, TopologyCache& cache) {
   std::ostringstream out;
   std::ostringstream err;
-  const ScoreReport report = run_benchmark(config, cache, out, err, hooks);
+  const ScoreReport report = run_benchmark(config, cache, machine, workloads, out, err);
   return {report, out.str(), err.str()};
 }
 
-RunOutput run_with(const RunConfig& config, const RunHooks& hooks) {
+RunOutput run_with(const RunConfig& config, const ScriptedMachine& machine,
+                   const WorkloadFactory& workloads) {
   TopologyCache cache = unpinnable_topology();
-  return run_with(config, hooks, cache);
+  return run_with(config, machine, workloads, cache);
+}
+
+// A run of the scripted workload on a scripted machine.
+RunOutput run_scripted(const RunConfig& config, Script& script) {
+  const ScriptedMachine machine;
+  return run_with(config, machine, scripted::scripted_factory(script));
 }
 
 // The pieces between separators; a trailing separator ends the last piece.
@@ -106,18 +109,21 @@ TEST(Coordinator, DurationIsClampedToOneThroughAThousandSeconds) {
 // A duration of 0 runs one second; every message of a one-thread run in order.
 TEST(Coordinator, OneThreadRunPrintsEveryStageAndEndsValid) {
   Script script;
+  const ScriptedMachine machine;
   TopologyCache cache; // "os" with a given count must never detect the topology
-  const RunOutput r = run_with(config_of(1, 0), hooks_for(script), cache);
+  const RunOutput r = run_with(config_of(1, 0), machine, scripted::scripted_factory(script), cache);
   EXPECT_FALSE(cache.has_value());
-  EXPECT_TRUE(r.report.valid) << r.err;
-  EXPECT_GT(r.report.score, 0.0);
+  EXPECT_TRUE(r.report.verdict.valid()) << r.err;
+  // 200 steps of 1000 updates in the fast timer's 1.000 s.
+  EXPECT_EQ(r.report.verdict.score(), 0.2);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(script.made.load(), 1);
   EXPECT_EQ(script.alive.load(), 0);
   EXPECT_EQ(script.contract_breaches.load(), 0);
 
-  const std::string brand = cpu_brand_string();
-  const std::string expected_start = brand + "\n" + isa_feature_list() + "\n" +
+  const std::string brand = cpu_brand_string(machine.cpuid());
+  const std::string expected_start = brand + "\n" +
+                                     isa_feature_list(detect_isa_features(machine.cpuid())) + "\n" +
                                      "running with 1 thread (os)\n"
                                      "64 x 64 x 64 grid\n" +
                                      format_bytes(memory_per_thread(64)) + " per thread\n" +
@@ -127,22 +133,23 @@ TEST(Coordinator, OneThreadRunPrintsEveryStageAndEndsValid) {
   const std::string escaped_brand =
       std::regex_replace(brand, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
   const std::vector<std::string> shapes = {
-      "Fast Timer Frequency: [0-9.]+ [KMGTPE]?Hz \\([A-Za-z]+\\)",
-      "Coarse Timer Frequency: [0-9.]+ [KMGTPE]?Hz",
+      "Fast Timer Frequency: 10\\.00 MHz \\(TSC\\)",
+      "Coarse Timer Frequency: 64 Hz",
       "allocating fields\\.\\.\\.\\. ",
       "initalizing fields\\.\\.\\.",
-      "initialization took [0-9]+ms",
+      "initialization took 0ms",
       "starting bench\\.\\.",
       "", // the progress line, below
       "validating result\\.\\.",
       "thread  grid updates +time +MGups +iterations", // columns widen with the cells
-      " {5}0 +[0-9]+  [01]\\.[0-9]{2}s +[0-9]+\\.[0-9]{2} +[0-9]+",
+      "     0        200000  1\\.00s   0\\.20         200",
       "===============",
       "  valid result ",
       "===============",
-      "velto v1\\.2\\.0 scripted",
+      "velto v" + std::regex_replace(std::string(velto_version), std::regex("\\."), "\\.") +
+          " standing_wave",
       escaped_brand,
-      "final score: [0-9.]+ MGups",
+      "final score: 0\\.2 MGups",
   };
   ASSERT_EQ(lines.size(), shapes.size()) << r.out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -155,24 +162,26 @@ TEST(Coordinator, OneThreadRunPrintsEveryStageAndEndsValid) {
   ASSERT_GE(redraws.size(), 3u);
   EXPECT_EQ(redraws[0], "");
   EXPECT_EQ(redraws[1], "benchmarking... 0/1s                0 MGups  0 iterations");
-  const std::regex redraw("benchmarking\\.\\.\\. [01]/1s +[0-9.e+]+ MGups  [0-9]+ iterations");
-  for (std::size_t i = 2; i < redraws.size(); ++i) {
+  const std::regex redraw("benchmarking\\.\\.\\. 0/1s +[0-9.e+-]+ MGups  [0-9]+ iterations");
+  ASSERT_EQ(redraws.size(), 202u); // before each of the 200 steps, and the last
+  for (std::size_t i = 2; i + 1 < redraws.size(); ++i) {
     EXPECT_TRUE(std::regex_match(redraws[i], redraw)) << redraws[i];
   }
+  EXPECT_EQ(redraws.back(), "benchmarking... 1/1s              0.2 MGups  200 iterations");
 }
 
 TEST(Coordinator, RealWorkloadsOfTwoThreadsEndValid) {
   for (const char* workload : {"standing_wave", "soft_gaussian"}) {
     RunConfig config = config_of(2);
-    config.workload = workload;
-    RunHooks hooks;
-    hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
-    const RunOutput r = run_with(config, hooks);
-    EXPECT_TRUE(r.report.valid) << workload << "\n" << r.err;
-    EXPECT_GT(r.report.score, 0.0) << workload;
+    config.workload = *choice_named(workload_table, workload);
+    const ScriptedMachine machine;
+    const RunOutput r = run_with(config, machine, make_workload);
+    EXPECT_TRUE(r.report.verdict.valid()) << workload << "\n" << r.err;
+    EXPECT_GT(r.report.verdict.score(), 0.0) << workload;
     EXPECT_EQ(r.err, "") << workload;
     EXPECT_TRUE(contains(r.out, "running with 2 threads (os)\n")) << workload;
-    EXPECT_TRUE(contains(r.out, std::string("velto v1.2.0 ") + workload + "\n")) << workload;
+    EXPECT_TRUE(contains(r.out, "velto v" + std::string(velto_version) + " " + workload + "\n"))
+        << workload;
   }
 }
 
@@ -183,8 +192,8 @@ TEST(Coordinator, WorkloadFailingAtAnyStageEndsEveryWorkerAndTheRunInvalid) {
     std::string message;
   };
   const Case cases[] = {
-      {Stage::create, 0, "could not initalize workload scripted in thread 0\n"},
-      {Stage::create, 2, "could not initalize workload scripted in thread 2\n"},
+      {Stage::create, 0, "could not initalize workload standing_wave in thread 0\n"},
+      {Stage::create, 2, "could not initalize workload standing_wave in thread 2\n"},
       {Stage::allocate, 0, "field allocation failed in thread 0\nboom allocate\n"},
       {Stage::allocate, 1, "field allocation failed in thread 1\nboom allocate\n"},
       {Stage::initialize, 2, "failed to initalize field in thread 2\nboom initialize\n"},
@@ -201,8 +210,8 @@ TEST(Coordinator, WorkloadFailingAtAnyStageEndsEveryWorkerAndTheRunInvalid) {
     script.fail_stage = c.stage;
     script.fail_thread = c.thread;
     script.fail_at_step = 3;
-    const RunOutput r = run_with(config_of(3), hooks_for(script));
-    EXPECT_FALSE(r.report.valid) << name;
+    const RunOutput r = run_scripted(config_of(3), script);
+    EXPECT_FALSE(r.report.verdict.valid()) << name;
     EXPECT_EQ(r.err, c.message + invalid_banner) << name;
     EXPECT_EQ(script.alive.load(), 0) << name;
     EXPECT_EQ(script.contract_breaches.load(), 0) << name;
@@ -227,8 +236,8 @@ TEST(Coordinator, FailureRightAfterAPhaseNeverLeavesAWorkerWaiting) {
       Script script;
       script.fail_stage = stage;
       script.fail_thread = 1 + static_cast<std::uint32_t>(repeat % 2);
-      const RunOutput r = run_with(config_of(3), hooks_for(script));
-      EXPECT_FALSE(r.report.valid);
+      const RunOutput r = run_scripted(config_of(3), script);
+      EXPECT_FALSE(r.report.verdict.valid());
       EXPECT_EQ(script.alive.load(), 0);
     }
   }
@@ -272,30 +281,62 @@ TEST(Coordinator, TimerChecksAbortOrWarnBeforeAnyWorkerRuns) {
   for (const Case& c : cases) {
     Script script;
     script.fail_stage = Stage::allocate; // keeps a run that does start short
-    RunHooks hooks = hooks_for(script);
-    hooks.fast_timer_info = [&] { return c.fast; };
-    hooks.coarse_timer_info = [&] { return c.coarse; };
-    hooks.is_timer_compliant = [&](const TimerInfo& info) {
-      EXPECT_EQ(info.frequency, c.fast.frequency) << c.name;
-      return c.compliant;
-    };
+    ScriptedMachine machine;
+    machine.fast = c.fast;
+    machine.coarse = c.coarse;
+    machine.compliant = c.compliant;
     RunConfig config = config_of(2);
     config.bypass_timer_check = c.bypass;
-    const RunOutput r = run_with(config, hooks);
-    EXPECT_FALSE(r.report.valid) << c.name;
+    const RunOutput r = run_with(config, machine, scripted::scripted_factory(script));
+    EXPECT_FALSE(r.report.verdict.valid()) << c.name;
     EXPECT_EQ(r.err, c.err) << c.name;
     EXPECT_EQ(script.made.load() > 0, c.workers_ran) << c.name;
     EXPECT_EQ(script.alive.load(), 0) << c.name;
   }
   // The header shows the shown frequencies: the report frequency when there is one.
   Script script;
-  RunHooks hooks = hooks_for(script);
-  hooks.fast_timer_info = [&] { return good_fast; };
-  hooks.coarse_timer_info = [&] { return good_coarse; };
-  hooks.is_timer_compliant = [](const TimerInfo&) { return false; };
-  const RunOutput r = run_with(config_of(1), hooks);
-  EXPECT_TRUE(contains(r.out, "\nFast Timer Frequency: 10.00 MHz (TSC)\n"
+  ScriptedMachine machine;
+  machine.fast = {10000000, 2994000000, TimerSource::itsc};
+  machine.compliant = false;
+  const RunOutput r = run_with(config_of(1), machine, scripted::scripted_factory(script));
+  EXPECT_TRUE(contains(r.out, "\nFast Timer Frequency: 2.99 GHz (iTSC)\n"
                               "Coarse Timer Frequency: 64 Hz\n"));
+}
+
+// The timed loop on clocks that disagree: the coarse timer alone ends the
+// loop, one reading after the fast timer's last, and the verdict allows 31
+// whole milliseconds between them.
+TEST(Coordinator, ClocksThatDisagreeByMoreThanTheToleranceMakeTheRunInvalid) {
+  struct Case {
+    const char* name;
+    double fast_rate;
+    std::int64_t stall_us; ///< the coarse timer stands still this long, 0.5 s in
+    std::string disagreement;
+  };
+  const Case cases[] = {
+      {"steady", 1.0, 0, ""},
+      {"fast 26 ms behind", 0.974, 0, ""},
+      {"fast 27 ms behind", 0.973, 0, "fast timer = 973ms    coarse timer = 1005ms\n"},
+      {"coarse stalls 36 ms", 1.0, 36000, ""},
+      {"coarse stalls 37 ms", 1.0, 37000, "fast timer = 1040ms    coarse timer = 1008ms\n"},
+  };
+  for (const Case& c : cases) {
+    Script script;
+    ScriptedMachine machine;
+    machine.fast_rate = c.fast_rate;
+    machine.coarse_stall_from_us = 500000;
+    machine.coarse_stall_us = c.stall_us;
+    const RunOutput r = run_with(config_of(1), machine, scripted::scripted_factory(script));
+    EXPECT_EQ(r.report.verdict.valid(), c.disagreement.empty()) << c.name;
+    ASSERT_EQ(r.report.threads.size(), 1u) << c.name;
+    if (!c.disagreement.empty()) {
+      EXPECT_EQ(r.err, std::string(invalid_banner) +
+                           "disagreement between timers for total work is larger than "
+                           "tolerance\n" +
+                           c.disagreement)
+          << c.name;
+    }
+  }
 }
 
 TEST(Coordinator, HeaderNamesThreadsAndPlacementManager) {
@@ -305,7 +346,8 @@ TEST(Coordinator, HeaderNamesThreadsAndPlacementManager) {
     script.fail_thread = 1;
     RunConfig config = config_of(2);
     config.threading = threading;
-    const RunOutput r = run_with(config, hooks_for(script));
+    const ScriptedMachine machine;
+    const RunOutput r = run_with(config, machine, scripted::scripted_factory(script));
     const std::string name(name_of_choice(threading_table, threading));
     EXPECT_TRUE(contains(r.out, "\nrunning with 2 threads (" + name + ")\n")) << r.out;
     EXPECT_TRUE(contains(r.out, format_bytes(memory_per_thread(64) * 2) + " total\n"));
@@ -315,16 +357,16 @@ TEST(Coordinator, HeaderNamesThreadsAndPlacementManager) {
 TEST(Coordinator, ThreadThatCannotStartEndsTheRunWithoutAHang) {
   for (std::uint32_t failing : {1u, 2u, 3u}) {
     Script script;
-    RunHooks hooks = hooks_for(script);
+    ScriptedMachine machine;
     std::uint32_t calls = 0;
-    hooks.start_thread = [&](std::function<void()> body) {
+    machine.starter = [&](std::function<void()> body) {
       if (++calls == failing) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
       }
       return std::thread(std::move(body));
     };
-    const RunOutput r = run_with(config_of(4), hooks);
-    EXPECT_FALSE(r.report.valid) << failing;
+    const RunOutput r = run_with(config_of(4), machine, scripted::scripted_factory(script));
+    EXPECT_FALSE(r.report.verdict.valid()) << failing;
     EXPECT_TRUE(contains(r.err, "could not start thread " + std::to_string(failing) + ": "))
         << r.err;
     EXPECT_TRUE(r.err.ends_with(std::string("; aborting\n") + invalid_banner)) << r.err;
@@ -355,13 +397,13 @@ TEST(Coordinator, InterruptionStopsEveryWorkerAndEndsTheRunWithoutAVerdict) {
     script.interrupt_at_step = 3;
     RunConfig config = config_of(3, c.stage == Stage::validate ? 1 : 20);
     const auto start = std::chrono::steady_clock::now();
-    const RunOutput r = run_with(config, hooks_for(script));
+    const RunOutput r = run_scripted(config, script);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << name;
 
-    EXPECT_FALSE(r.report.valid) << name;
-    EXPECT_TRUE(r.report.interrupted()) << name;
-    ASSERT_FALSE(r.report.problems.empty()) << name;
-    EXPECT_EQ(r.report.problems.back(),
+    EXPECT_FALSE(r.report.verdict.valid()) << name;
+    EXPECT_TRUE(r.report.verdict.interrupted()) << name;
+    ASSERT_FALSE(r.report.verdict.reasons().empty()) << name;
+    EXPECT_EQ(r.report.verdict.reasons().back(),
               (RunProblem{RunIssue::interrupted, "run interrupted; aborting"}))
         << name;
     EXPECT_EQ(script.interruptions.load(), 1) << name;
@@ -396,8 +438,10 @@ TEST(Coordinator, InterruptionStopsEveryWorkerAndEndsTheRunWithoutAVerdict) {
 
 TEST(Coordinator, AbsurdThreadCountIsRefusedWithoutThrowing) {
   Script script;
-  const RunOutput r = run_with(config_of(UINT32_MAX), hooks_for(script));
-  EXPECT_FALSE(r.report.valid);
+  ScriptedMachine machine;
+  machine.available = std::uint64_t{24} << 30;
+  const RunOutput r = run_with(config_of(UINT32_MAX), machine, scripted::scripted_factory(script));
+  EXPECT_FALSE(r.report.verdict.valid());
   EXPECT_EQ(r.err, "not enough memory to prepare a run of 4294967295 threads; aborting\n" +
                        std::string(invalid_banner) + "not all threads produced a result\n");
   EXPECT_EQ(r.out, "");

@@ -4,8 +4,9 @@
 // its case instead of stalling the suite.
 #include "bench/coordinator.hpp"
 
-#include "scripted_workload.hpp"
 #include "support/field_corruption.hpp"
+#include "support/scripted_machine.hpp"
+#include "support/scripted_workload.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,16 +35,17 @@ struct Finished {
 // Runs the workers on a thread of its own and waits at most `limit`. The
 // parameters and whatever `keep` holds stay with that thread, so a run that
 // never ends is abandoned safely and the case fails.
-std::optional<Finished> run_guarded(RunParameters parameters, std::shared_ptr<void> keep,
+std::optional<Finished> run_guarded(RunParameters parameters, WorkloadFactory workloads,
+                                    std::shared_ptr<void> keep,
                                     std::chrono::seconds limit = std::chrono::seconds(60)) {
   auto promise = std::make_shared<std::promise<Finished>>();
   std::future<Finished> finished = promise->get_future();
-  std::thread runner([parameters = std::move(parameters), keep = std::move(keep), promise] {
-    RunHooks hooks;
-    hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
+  std::thread runner([parameters = std::move(parameters), workloads = std::move(workloads),
+                      keep = std::move(keep), promise] {
+    const testing::ScriptedMachine machine;
     std::ostringstream out;
     std::ostringstream err;
-    RunResult result = run_threads(parameters, hooks, out, err);
+    RunResult result = run_threads(parameters, machine, workloads, out, err);
     promise->set_value({std::move(result), out.str(), err.str()});
   });
   if (finished.wait_for(limit) != std::future_status::ready) {
@@ -54,14 +56,12 @@ std::optional<Finished> run_guarded(RunParameters parameters, std::shared_ptr<vo
   return finished.get();
 }
 
-RunParameters parameters_of(std::uint32_t threads, std::string name, WorkloadFactory factory) {
+RunParameters parameters_of(std::uint32_t threads) {
   RunParameters parameters;
   parameters.thread_plan.thread_count = threads;
-  parameters.workload_name = std::move(name);
   parameters.duration = 1;
   parameters.grid_size = 64;
   parameters.threading = Threading::os;
-  parameters.workload_factory = std::move(factory);
   return parameters;
 }
 
@@ -69,7 +69,7 @@ std::string failure_text(Stage stage, std::uint32_t thread) {
   const std::string index = std::to_string(thread);
   switch (stage) {
   case Stage::create:
-    return "could not initalize workload scripted in thread " + index + "\n";
+    return "could not initalize workload standing_wave in thread " + index + "\n";
   case Stage::allocate:
     return "field allocation failed in thread " + index + "\nboom allocate\n";
   case Stage::initialize:
@@ -101,10 +101,10 @@ TEST(FaultInjection, WorkerFailingAtAnyStageEndsTheRunWithEveryThreadJoined) {
           script->fail_stage = stage;
           script->fail_thread = failing;
           script->fail_at_step = at_step;
-          const auto run = run_guarded(
-              parameters_of(threads, "scripted", scripted::scripted_factory(*script)), script);
+          const auto run =
+              run_guarded(parameters_of(threads), scripted::scripted_factory(*script), script);
           ASSERT_TRUE(run.has_value()) << name << ": the run did not end within a minute";
-          EXPECT_TRUE(run->result.stop_raised) << name;
+          EXPECT_EQ(run->result.end, RunEnd::stopped) << name;
           EXPECT_EQ(run->err, failure_text(stage, failing)) << name;
           for (const ThreadResult& r : run->result.results) {
             EXPECT_NE(r.thread_index, failing) << name;
@@ -122,12 +122,11 @@ TEST(FaultInjection, WorkerFailingAtAnyStageEndsTheRunWithEveryThreadJoined) {
 }
 
 WorkloadFactory corrupting_factory(const faults::Corruption& corruption, std::uint32_t thread) {
-  return [corruption, thread](std::string_view name,
-                              std::uint32_t index) -> std::unique_ptr<Workload> {
+  return [corruption, thread](WorkloadKind kind, std::uint32_t index) -> std::unique_ptr<Workload> {
     if (index == thread) {
       return std::make_unique<faults::CorruptedStandingWave>(corruption, index);
     }
-    return make_workload(name, index);
+    return make_workload(kind, index);
   };
 }
 
@@ -141,10 +140,9 @@ TEST(FaultInjection, CorruptedSampleInOneThreadStopsTheRun) {
     corruption.y = 33;
     corruption.z = 17;
     corruption.magnitude = 0.5;
-    const auto run = run_guarded(
-        parameters_of(2, "standing_wave", corrupting_factory(corruption, thread)), nullptr);
+    const auto run = run_guarded(parameters_of(2), corrupting_factory(corruption, thread), nullptr);
     ASSERT_TRUE(run.has_value()) << thread << ": the run did not end within a minute";
-    EXPECT_TRUE(run->result.stop_raised) << thread;
+    EXPECT_EQ(run->result.end, RunEnd::stopped) << thread;
     EXPECT_TRUE(run->result.results.empty()) << thread;
     EXPECT_EQ(run->err.rfind("\nnode verification failure in thread " + std::to_string(thread) +
                                  "\ninit_val = ",

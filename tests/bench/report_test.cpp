@@ -1,5 +1,7 @@
 #include "bench/report.hpp"
 
+#include "bench/version.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -26,23 +28,26 @@ Printed report_of(const RunResult& result) {
 }
 
 RunResult run_of(std::uint32_t expected, std::vector<ThreadResult> results) {
-  return RunResult{false, expected, std::move(results), "standing_wave", {}, {}};
+  return RunResult{
+      RunEnd::finished, expected, std::move(results), WorkloadKind::standing_wave, {}, {}};
 }
 
 TEST(Report, ValidRunPrintsTableInFinishingOrderAndScore) {
   const Printed p =
       report_of(run_of(2, {{1, 1000, 1000000, 10, 5242880}, {0, 1001, 1000500, 12, 6291456}}));
-  EXPECT_TRUE(p.report.valid);
-  EXPECT_DOUBLE_EQ(p.report.score, 5.24288 + 6.291456 / 1.0005);
+  EXPECT_TRUE(p.report.verdict.valid());
+  EXPECT_DOUBLE_EQ(p.report.verdict.score(), 5.24288 + 6.291456 / 1.0005);
   EXPECT_EQ(p.out, "thread  grid updates   time  MGups  iterations\n"
                    "     1       5242880  1.00s   5.24          10\n"
                    "     0       6291456  1.00s   6.29          12\n"
                    "===============\n"
                    "  valid result \n"
                    "===============\n"
-                   "velto v1.2.0 standing_wave\n"
-                   "Test CPU @ 1.00GHz\n"
-                   "final score: 11.53 MGups\n");
+                   "velto v" +
+                       std::string(velto_version) +
+                       " standing_wave\n"
+                       "Test CPU @ 1.00GHz\n"
+                       "final score: 11.53 MGups\n");
   EXPECT_EQ(p.err, "");
 }
 
@@ -63,35 +68,35 @@ TEST(Report, RunsThatAreNotValid) {
     std::string err;
   };
   const Case cases[] = {
-      {"stop raised, even with every result",
-       RunResult{true, 1, {{0, 1000, 1000000, 1, 1}}, "soft_gaussian", {}, {}}, invalid_banner},
+      {"stopped, even with every result",
+       RunResult{
+           RunEnd::stopped, 1, {{0, 1000, 1000000, 1, 1}}, WorkloadKind::soft_gaussian, {}, {}},
+       invalid_banner},
       {"a result missing", run_of(2, {{1, 1000, 1000000, 1, 1}}),
        std::string(invalid_banner) + "not all threads produced a result\n"},
-      {"aborted before any thread ran", run_of(4, {}),
+      {"aborted before any thread ran",
+       RunResult{RunEnd::not_started, 4, {}, WorkloadKind::standing_wave, {}, {}},
        std::string(invalid_banner) + "not all threads produced a result\n"},
   };
   for (const Case& c : cases) {
     const Printed p = report_of(c.result);
-    EXPECT_FALSE(p.report.valid) << c.name;
+    EXPECT_FALSE(p.report.verdict.valid()) << c.name;
     EXPECT_EQ(p.out, "") << c.name;
     EXPECT_EQ(p.err, c.err) << c.name;
   }
 }
 
 TEST(Report, AnInterruptedRunGetsTheBannerAloneWhateverItsResults) {
-  for (const bool stop_raised : {true, false}) {
-    RunResult result =
-        run_of(2, {{1, 1000, 1000000, 10, 5242880}, {0, 1001, 1000500, 12, 6291456}});
-    result.stop_raised = stop_raised;
-    result.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
-    const Printed p = report_of(result);
-    EXPECT_FALSE(p.report.valid) << stop_raised;
-    EXPECT_TRUE(p.report.interrupted()) << stop_raised;
-    EXPECT_EQ(p.report.score, 0.0) << stop_raised;
-    EXPECT_EQ(p.out, "") << stop_raised;
-    EXPECT_EQ(p.err, invalid_banner) << stop_raised;
-  }
-  EXPECT_FALSE(report_of(run_of(1, {{0, 1000, 1000000, 1, 1}})).report.interrupted());
+  RunResult result = run_of(2, {{1, 1000, 1000000, 10, 5242880}, {0, 1001, 1000500, 12, 6291456}});
+  result.end = RunEnd::stopped;
+  result.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
+  const Printed p = report_of(result);
+  EXPECT_FALSE(p.report.verdict.valid());
+  EXPECT_TRUE(p.report.verdict.interrupted());
+  EXPECT_EQ(p.report.verdict.score(), 0.0);
+  EXPECT_EQ(p.out, "");
+  EXPECT_EQ(p.err, invalid_banner);
+  EXPECT_FALSE(report_of(run_of(1, {{0, 1000, 1000000, 1, 1}})).report.verdict.interrupted());
 }
 
 TEST(Report, TimersMustAgreeWithinThirtyTwoWholeMilliseconds) {
@@ -114,7 +119,7 @@ TEST(Report, TimersMustAgreeWithinThirtyTwoWholeMilliseconds) {
   };
   for (const Case& c : cases) {
     const Printed p = report_of(run_of(1, {{0, c.coarse_ms, c.fast_us, 100, 100000000}}));
-    EXPECT_EQ(p.report.valid, c.valid) << c.coarse_ms << " " << c.fast_us;
+    EXPECT_EQ(p.report.verdict.valid(), c.valid) << c.coarse_ms << " " << c.fast_us;
     EXPECT_NE(p.out.find("thread  grid updates"), std::string::npos) << "table is always printed";
     if (c.valid) {
       EXPECT_EQ(p.err, "");
@@ -133,7 +138,7 @@ TEST(Report, TimersMustAgreeWithinThirtyTwoWholeMilliseconds) {
 TEST(Report, FirstDisagreeingThreadEndsTheCheck) {
   const Printed p = report_of(
       run_of(3, {{2, 1000, 1000000, 1, 1}, {0, 1000, 1100000, 1, 1}, {1, 1000, 1200000, 1, 1}}));
-  EXPECT_FALSE(p.report.valid);
+  EXPECT_FALSE(p.report.verdict.valid());
   EXPECT_NE(p.err.find("fast timer = 1100ms    coarse timer = 1000ms\n"), std::string::npos);
   EXPECT_EQ(p.err.find("1200ms"), std::string::npos);
 }

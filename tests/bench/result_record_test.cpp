@@ -44,15 +44,15 @@ RecordInputs recorded_inputs() {
   in.timers.compliant = false;
 
   ScoreReport valid;
-  valid.valid = true;
   valid.threads = {thread(1, 300, 1000500, 1001), thread(0, 310, 1002000, 1000)};
-  valid.score = valid.threads[0].rate + valid.threads[1].rate;
+  valid.verdict = Verdict::valid_with(valid.threads[0].rate + valid.threads[1].rate);
   // Worker 0 pinned to processor 1, worker 1 unpinned.
   valid.facts = {2, 1, 42, {{0, 0, 1, 0}}, {{1.0, 305.0, 310}}, 0.25};
   ScoreReport aborted;
-  aborted.problems = {{RunIssue::timer_not_compliant, "Fast Timer is not HWBOT compliant"},
-                      {RunIssue::results_missing, "not all threads produced a result"},
-                      {RunIssue::results_missing, "not all threads produced a result"}};
+  aborted.verdict =
+      Verdict::invalid_for({{RunIssue::timer_not_compliant, "Fast Timer is not HWBOT compliant"},
+                            {RunIssue::results_missing, "not all threads produced a result"},
+                            {RunIssue::results_missing, "not all threads produced a result"}});
   aborted.facts = {2, 1, -1, {}, {}, std::nullopt};
   in.runs = {valid, aborted};
   return in;
@@ -91,7 +91,8 @@ TEST(ResultRecord, ValidRunKeepsTheReportedFiguresInFinishingOrder) {
   EXPECT_EQ(run["reasons"], json::array());
   EXPECT_EQ(run["threads_used"], 2);
   EXPECT_EQ(run["init_ms"], 42);
-  EXPECT_EQ(run["score_mgups"].get<double>(), in.runs[0].score); // the same double, not recomputed
+  // The same double, not recomputed.
+  EXPECT_EQ(run["score_mgups"].get<double>(), in.runs[0].verdict.score());
   ASSERT_EQ(run["threads"].size(), 2u);
   const json& first = run["threads"][0];
   EXPECT_EQ(first["index"], 1);
@@ -131,8 +132,7 @@ TEST(ResultRecord, InvalidRunSaysWhyOnceAndHasNoScore) {
 TEST(ResultRecord, InterruptedRunAndNoValidRun) {
   RecordInputs in = recorded_inputs();
   in.runs.resize(1);
-  in.runs[0].valid = false;
-  in.runs[0].problems = {{RunIssue::interrupted, "run interrupted; aborting"}};
+  in.runs[0].verdict = Verdict::invalid_for({{RunIssue::interrupted, "run interrupted; aborting"}});
   const json record = json::parse(result_record_text(in));
   EXPECT_EQ(record["runs"][0]["reasons"], json({"interrupted"}));
   EXPECT_EQ(record["runs"][0]["messages"], json({"run interrupted; aborting"}));

@@ -10,8 +10,8 @@ namespace {
 
 ScoreReport run(double score, bool valid = true) {
   ScoreReport report;
-  report.score = score;
-  report.valid = valid;
+  report.verdict = valid ? Verdict::valid_with(score)
+                         : Verdict::invalid_for({{RunIssue::worker_failed, "failed"}});
   return report;
 }
 

@@ -1,7 +1,8 @@
 #include "bench/worker.hpp"
 
 #include "bench/coordinator.hpp"
-#include "scripted_workload.hpp"
+#include "support/scripted_machine.hpp"
+#include "support/scripted_workload.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,21 +49,13 @@ TEST(Worker, ProgressSlotsHaveACacheBlockEachAndStartAtZero) {
   }
 }
 
-RunParameters scripted_parameters(Script& script, std::uint32_t threads) {
+RunParameters scripted_parameters(std::uint32_t threads) {
   RunParameters parameters;
   parameters.thread_plan.thread_count = threads;
-  parameters.workload_name = "scripted";
   parameters.duration = 1;
   parameters.grid_size = 64;
   parameters.threading = Threading::os;
-  parameters.workload_factory = scripted::scripted_factory(script);
   return parameters;
-}
-
-RunHooks compliant_hooks() {
-  RunHooks hooks;
-  hooks.is_timer_compliant = [](const TimerInfo&) { return true; };
-  return hooks;
 }
 
 // One second of two workers; the second fails to validate after the first may
@@ -71,24 +64,19 @@ TEST(Worker, ResultsRecordTheTimedLoopAndAFailedValidationStopsTheRun) {
   Script script;
   script.fail_stage = Stage::validate;
   script.fail_thread = 1;
-  const RunParameters parameters = scripted_parameters(script, 2);
+  const RunParameters parameters = scripted_parameters(2);
+  const testing::ScriptedMachine machine;
   std::ostringstream out;
   std::ostringstream err;
-  const RunResult result = run_threads(parameters, compliant_hooks(), out, err);
+  const RunResult result =
+      run_threads(parameters, machine, scripted::scripted_factory(script), out, err);
 
-  EXPECT_TRUE(result.stop_raised);
+  EXPECT_EQ(result.end, RunEnd::stopped);
   EXPECT_EQ(result.expected_threads, 2u);
-  EXPECT_EQ(result.workload_name, "scripted");
-  ASSERT_EQ(result.results.size(), 1u);
-  const ThreadResult& r = result.results[0];
-  EXPECT_EQ(r.thread_index, 0u);
-  EXPECT_GE(r.coarse_ms, 1000);
-  EXPECT_LT(r.coarse_ms, 1500);
-  EXPECT_GE(r.fast_us, 900000);
-  EXPECT_LT(r.fast_us, 1500000);
-  EXPECT_GT(r.iterations, 10u);
-  EXPECT_EQ(r.updates, 1000 * r.iterations);
-  EXPECT_GE(script.validated_steps.load(), r.iterations);
+  // The coarse timer ends the loop at its 200th step of 5 ms and is read once
+  // more after the fast timer's last reading.
+  EXPECT_EQ(result.results, (std::vector<ThreadResult>{{0, 1005, 1000000, 200, 200000}}));
+  EXPECT_EQ(script.validated_steps.load(), 400u); // both threads validated their 200 steps
   EXPECT_EQ(script.contract_breaches.load(), 0);
   EXPECT_EQ(script.alive.load(), 0);
   EXPECT_EQ(err.str(), "boom validate\n");

@@ -1,6 +1,6 @@
 #include "platform/cpu.hpp"
 
-#include "cpuid_fixtures.hpp"
+#include "support/cpuid_fixtures.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -156,23 +157,27 @@ TEST(MemoryLedger, ConcurrentReservationsNeverExceedTheBudget) {
   }
 }
 
-// The process's own ledger behind alloc_aligned, with a chosen figure.
-class ProcessLedger : public ::testing::Test {
-protected:
-  void SetUp() override { ASSERT_EQ(process_memory_ledger().reserved(), 0u); }
-  void TearDown() override { set_available_memory_query(nullptr); }
-};
+// The charged allocation the OS files route alloc_aligned through, with a
+// ledger of a chosen figure.
+void* allocate_block(std::size_t size) {
+  return std::malloc(size);
+}
+void release_block(void* block) {
+  std::free(block);
+}
 
-TEST_F(ProcessLedger, AlignedBlocksBeyondTheBudgetFailAtAllocationFromAnyThread) {
+TEST(ChargedAllocation, BlocksBeyondTheBudgetFailAtAllocationFromAnyThread) {
   constexpr std::size_t kBlock = 1 << 20;
   const std::uint64_t charge = ledger_charge(kBlock);
-  set_available_memory_query([=] { return 128 * kMiB + 5 * charge; });
+  MemoryLedger ledger([=] { return 128 * kMiB + 5 * charge; });
   constexpr int kThreads = 12;
   std::vector<void*> blocks(kThreads, nullptr);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back(
-        [&blocks, i] { blocks[static_cast<std::size_t>(i)] = alloc_aligned(kBlock); });
+    threads.emplace_back([&ledger, &blocks, i] {
+      blocks[static_cast<std::size_t>(i)] =
+          charged_allocation(ledger, kBlock, allocate_block, release_block);
+    });
   }
   for (auto& t : threads) {
     t.join();
@@ -187,29 +192,38 @@ TEST_F(ProcessLedger, AlignedBlocksBeyondTheBudgetFailAtAllocationFromAnyThread)
     }
   }
   EXPECT_EQ(granted, 5);
-  EXPECT_EQ(process_memory_ledger().reserved(), 5 * charge);
-  EXPECT_EQ(alloc_aligned(kBlock), nullptr);
+  EXPECT_EQ(ledger.reserved(), 5 * charge);
+  EXPECT_EQ(charged_allocation(ledger, kBlock, allocate_block, release_block), nullptr);
 
   // A freed block's charge comes back and is granted again.
-  free_aligned(kept);
-  void* again = alloc_aligned(kBlock);
+  charged_release(ledger, kept, release_block);
+  void* again = charged_allocation(ledger, kBlock, allocate_block, release_block);
   EXPECT_NE(again, nullptr);
-  free_aligned(again);
+  charged_release(ledger, again, release_block);
   for (void* block : blocks) {
     if (block != kept) {
-      free_aligned(block);
+      charged_release(ledger, block, release_block);
     }
   }
-  EXPECT_EQ(process_memory_ledger().reserved(), 0u);
+  EXPECT_EQ(ledger.reserved(), 0u);
 }
 
-TEST_F(ProcessLedger, UnknownAvailableMemoryLeavesTheDecisionToTheSystem) {
-  set_available_memory_query([] { return std::uint64_t{0}; });
-  void* block = alloc_aligned(64 * kMiB);
+TEST(ChargedAllocation, UnknownAvailableMemoryLeavesTheDecisionToTheSystem) {
+  MemoryLedger ledger([] { return std::uint64_t{0}; });
+  void* block = charged_allocation(ledger, 64 * kMiB, allocate_block, release_block);
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(process_memory_ledger().reserved(), ledger_charge(64 * kMiB));
+  EXPECT_EQ(ledger.reserved(), ledger_charge(64 * kMiB));
+  charged_release(ledger, block, release_block);
+  EXPECT_EQ(ledger.reserved(), 0u);
+}
+
+TEST(ChargedAllocation, TheProcessLedgerChargesAlignedBlocks) {
+  const std::uint64_t before = process_memory_ledger().reserved();
+  void* block = alloc_aligned(kMiB);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(process_memory_ledger().reserved(), before + ledger_charge(kMiB));
   free_aligned(block);
-  EXPECT_EQ(process_memory_ledger().reserved(), 0u);
+  EXPECT_EQ(process_memory_ledger().reserved(), before);
 }
 
 TEST(MemoryLedger, AKeptSampleMeasuresTheNextBusyPeriod) {

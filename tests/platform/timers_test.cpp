@@ -1,7 +1,7 @@
 #include "platform/timer_rules.hpp"
 #include "platform/timers.hpp"
 
-#include "cpuid_fixtures.hpp"
+#include "support/cpuid_fixtures.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "platform/topology.hpp"
+
 #include "platform/topology_records.hpp"
+#include "support/scripted_machine.hpp"
 
 #include <gtest/gtest.h>
 
@@ -173,17 +175,21 @@ TEST(Topology, PrintoutIgnoresTheStreamsNumberFormat) {
 }
 
 TEST(Topology, HolderDetectsOnceAndKeepsWhatItHolds) {
+  testing::ScriptedMachine machine;
+  machine.topology.perf_level_count = 7;
   Topology recorded;
   recorded.perf_level_count = 42;
   TopologyCache held{recorded};
-  EXPECT_EQ(get_topology(held).perf_level_count, 42u);
+  EXPECT_EQ(get_topology(held, machine).perf_level_count, 42u);
+  EXPECT_EQ(machine.topology_detections.load(), 0);
 
   TopologyCache empty;
-  const Topology& first = get_topology(empty);
+  const Topology& first = get_topology(empty, machine);
   ASSERT_TRUE(empty.has_value());
   EXPECT_EQ(&first, &*empty);
-  EXPECT_EQ(&get_topology(empty), &first);
-  EXPECT_EQ(printed(first), printed(detect_topology()));
+  EXPECT_EQ(&get_topology(empty, machine), &first);
+  EXPECT_EQ(first.perf_level_count, 7u);
+  EXPECT_EQ(machine.topology_detections.load(), 1);
 }
 
 } // namespace

@@ -36,7 +36,8 @@ TEST(MakeWorkload, ExactNamesOnly) {
       {std::string("standing_wave\0", 14), 0},
   };
   for (const Case& c : cases) {
-    const auto w = make_workload(c.name, 4);
+    const std::optional<WorkloadKind> kind = choice_named(workload_table, c.name);
+    const auto w = kind ? make_workload(*kind, 4) : nullptr;
     EXPECT_EQ(w != nullptr, c.kind != 0) << '"' << c.name << '"';
     EXPECT_EQ(dynamic_cast<StandingWave*>(w.get()) != nullptr, c.kind == 1) << c.name;
     EXPECT_EQ(dynamic_cast<SoftGaussian*>(w.get()) != nullptr, c.kind == 2) << c.name;

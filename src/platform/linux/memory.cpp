@@ -102,11 +102,11 @@ void* alloc_aligned(std::size_t size) {
   if (!block_request_fits(size)) {
     return nullptr;
   }
-  return charged_allocation(size, posix_aligned, release_aligned);
+  return charged_allocation(process_memory_ledger(), size, posix_aligned, release_aligned);
 }
 
 void free_aligned(void* block) {
-  charged_release(block, release_aligned);
+  charged_release(process_memory_ledger(), block, release_aligned);
 }
 
 std::uint64_t available_physical_memory() {

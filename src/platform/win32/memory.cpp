@@ -63,12 +63,12 @@ void* alloc_large_pages(std::size_t size) {
   if (rounded == 0) {
     return nullptr;
   }
-  return charged_allocation(rounded, virtual_alloc_large, virtual_free);
+  return charged_allocation(process_memory_ledger(), rounded, virtual_alloc_large, virtual_free);
 }
 
 void free_large_pages(void* block) {
   init_large_pages();
-  charged_release(block, virtual_free);
+  charged_release(process_memory_ledger(), block, virtual_free);
 }
 
 void* alloc_aligned(std::size_t size) {
@@ -77,11 +77,11 @@ void* alloc_aligned(std::size_t size) {
   if (!block_request_fits(size)) {
     return nullptr;
   }
-  return charged_allocation(size, aligned_heap, aligned_heap_free);
+  return charged_allocation(process_memory_ledger(), size, aligned_heap, aligned_heap_free);
 }
 
 void free_aligned(void* block) {
-  charged_release(block, aligned_heap_free);
+  charged_release(process_memory_ledger(), block, aligned_heap_free);
 }
 
 std::uint64_t available_physical_memory() {

@@ -31,10 +31,8 @@ TEST(PlacementAffinity, ThreadsTakeTheirEntryOrStayAsTheyWere) {
   const std::vector<int> initial = current_cpus();
   ASSERT_FALSE(initial.empty());
   const int last = initial.back();
-  ThreadPlan plan;
-  plan.thread_count = 4;
-  plan.plan = {LogicalProcessor{0, 0, static_cast<std::uint32_t>(last), 0},
-               LogicalProcessor{0, 1, 100, 0}};
+  const PlacementPlan plan = {LogicalProcessor{0, 0, static_cast<std::uint32_t>(last), 0},
+                              LogicalProcessor{0, 1, 100, 0}};
   struct Case {
     std::uint32_t index;
     std::vector<int> expected;
@@ -48,7 +46,7 @@ TEST(PlacementAffinity, ThreadsTakeTheirEntryOrStayAsTheyWere) {
   for (const Case& c : cases) {
     std::vector<int> seen;
     std::thread([&] {
-      apply_placement(plan, c.index);
+      apply_placement(live_machine(), plan, c.index);
       seen = current_cpus();
     }).join();
     EXPECT_EQ(seen, c.expected) << c.index;

@@ -2,7 +2,6 @@
 // stage of a chosen thread, and a record of how the worker called it.
 #pragma once
 
-#include "bench/run_records.hpp"
 #include "platform/interrupt.hpp"
 #include "solver/workload.hpp"
 
@@ -44,6 +43,7 @@ struct Script {
   std::uint32_t fail_thread = 0;
   std::uint64_t fail_at_step = 0; ///< step index at which a loop stage fails
   std::chrono::microseconds step_time{500};
+  std::uint64_t updates_per_step = 1000;
   /// How long a failing validate takes, so that the others finish first.
   std::chrono::milliseconds failing_validate_time{200};
   /// Where an interruption comes in, delivered as the OS handler delivers Ctrl-C
@@ -91,7 +91,9 @@ public:
     return fails_at(Stage::before_step, index);
   }
   StatusMessage step() override {
-    std::this_thread::sleep_for(script_.step_time);
+    if (script_.step_time.count() > 0) {
+      std::this_thread::sleep_for(script_.step_time);
+    }
     interrupts(Stage::step, steps_);
     return fails_at(Stage::step, steps_);
   }
@@ -114,7 +116,7 @@ public:
     }
     return status;
   }
-  std::uint64_t updates_per_step() const override { return 1000; }
+  std::uint64_t updates_per_step() const override { return script_.updates_per_step; }
 
 private:
   StatusMessage fails(Stage stage) const {
@@ -144,7 +146,7 @@ private:
 };
 
 inline WorkloadFactory scripted_factory(Script& script) {
-  return [&script](std::string_view, std::uint32_t index) -> std::unique_ptr<Workload> {
+  return [&script](WorkloadKind, std::uint32_t index) -> std::unique_ptr<Workload> {
     if (script.fail_stage == Stage::create && index == script.fail_thread) {
       return nullptr;
     }
