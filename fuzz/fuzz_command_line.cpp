@@ -1,10 +1,11 @@
-// Any argument vector through the main flow: parsing, validation and the
-// printouts run for real; the fish plays without sleeping, a run is only
-// recorded, never started, and a result record is parsed, never written.
-#include "app/console.hpp"
+// Any argument vector through the main flow on a scripted machine: parsing,
+// validation, the printouts and the run engine run for real; the fish plays
+// without sleeping, a run starts no thread and makes no workload, and a result
+// record is parsed, never written.
 #include "app/driver.hpp"
 #include "app/options.hpp"
 #include "solver/workload.hpp"
+#include "support/scripted_machine.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -17,18 +18,11 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
-
-// A console that accepts control sequences and never suspends the caller.
-class InstantTerminal final : public velto::Terminal {
-public:
-  bool enable_virtual_terminal() override { return true; }
-  std::optional<std::uint32_t> cursor_row() override { return std::nullopt; }
-  void set_cursor_position(std::uint32_t, std::uint32_t) override {}
-  void sleep_milliseconds(std::uint32_t) override {}
-};
 
 [[noreturn]] void fail(const char* property) {
   std::fprintf(stderr, "fuzz_command_line: %s\n", property);
@@ -59,6 +53,17 @@ bool ends_with(const std::string& text, std::string_view suffix) {
          std::string_view(text).substr(text.size() - suffix.size()) == suffix;
 }
 
+// The grid sizes the run headers in `printed` name ("{n} x {n} x {n} grid").
+std::vector<std::uint64_t> header_grid_sizes(const std::string& printed) {
+  std::vector<std::uint64_t> sizes;
+  for (std::size_t end = printed.find(" grid\n"); end != std::string::npos;
+       end = printed.find(" grid\n", end + 1)) {
+    const std::size_t start = printed.rfind('\n', end) + 1; // npos + 1 is 0
+    sizes.push_back(std::strtoull(printed.c_str() + start, nullptr, 10));
+  }
+  return sizes;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -67,65 +72,54 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream err;
-  int fish_played = 0;
-  std::vector<velto::RunConfig> runs;
 
-  velto::DriverServices services;
-  services.show_fish = [&] {
-    velto::CursorState state;
-    InstantTerminal terminal;
-    velto::show_fish(state, terminal, out);
-    ++fish_played;
+  // Runs go through the real engine, but no thread starts and no workload is
+  // made, so each one ends at once, invalid; the record is kept, not written.
+  velto::testing::ScriptedMachine machine;
+  machine.available = std::uint64_t{1} << 30;
+  machine.starter = [](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   };
-  services.run_benchmark = [&](velto::RunConfig config, velto::TopologyCache&, std::ostream&,
-                               std::ostream&) {
-    runs.push_back(std::move(config));
-    return velto::ScoreReport{};
+  const velto::WorkloadFactory no_workloads = [](velto::WorkloadKind, std::uint32_t) {
+    return std::unique_ptr<velto::Workload>();
   };
 
-  // No file is touched: the path is always writable and the record is kept.
-  int records = 0;
-  services.check_record_path = [](const std::string&) { return std::string(); };
-  services.write_record = [&](const std::string&, std::string_view text) {
-    if (!nlohmann::json::accept(text)) {
-      fail("the result record is not JSON");
-    }
-    ++records;
-    return std::string();
-  };
-  services.probe_machine = [](velto::TopologyCache&) { return velto::MachineFacts{}; };
-  services.probe_timers = [] { return velto::TimerFacts{}; };
-  services.now = [] { return std::string("2026-01-01T00:00:00Z"); };
-
-  const int status = velto::velto_main(arguments, in, out, err, services);
+  const int status = velto::velto_main(arguments, in, out, err, machine, no_workloads);
   const std::string printed = out.str();
   const std::string errors = err.str();
 
   if (status != 0 && status != 1) {
     fail("status is neither 0 nor 1");
   }
-  if (fish_played > 1 || runs.size() > velto::max_runs || (fish_played == 1 && !runs.empty())) {
+  const bool fish_played = machine.terminal_.slept_ms > 0;
+  const bool ran = printed.find("running with ") != std::string::npos ||
+                   errors.find("not enough memory to prepare a run") != std::string::npos;
+  if (fish_played && ran) {
     fail("more than one action was taken");
   }
-  if (records > 1 || (records == 1 && runs.empty())) {
+  if (machine.files.size() > 1 || (machine.files.size() == 1 && !ran)) {
     fail("a record was written without a run, or twice");
   }
-  if (!runs.empty()) {
-    // Only a validated configuration reaches the run, and an invalid report
+  for (const auto& [path, text] : machine.files) {
+    const nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
+    if (record.is_discarded()) {
+      fail("the result record is not JSON");
+    }
+    if (record["runs"].size() < 1 || record["runs"].size() > velto::max_runs) {
+      fail("the record holds no run, or more than --runs allows");
+    }
+  }
+  if (ran) {
+    // Only a validated grid size reaches the run, and an invalid report
     // ends with the prompt and status 1.
-    const velto::RunConfig& config = runs.front();
-    if (std::find(velto::grid_sizes.begin(), velto::grid_sizes.end(), config.grid_size) ==
-        velto::grid_sizes.end()) {
-      fail("a run was asked for with a grid size outside the list");
+    for (const std::uint64_t n : header_grid_sizes(printed)) {
+      if (std::find(velto::grid_sizes.begin(), velto::grid_sizes.end(), n) ==
+          velto::grid_sizes.end()) {
+        fail("a run was made with a grid size outside the list");
+      }
     }
-    if (!velto::choice_named(velto::workload_table, config.workload)) {
-      fail("a run was asked for with an unknown workload");
-    }
-    if (velto::name_of_choice(velto::threading_table, config.threading).empty()) {
-      fail("a run was asked for with an unknown threading manager");
-    }
-    // --no-prompt leaves the prompt out, and then the last run's verdict
-    // (nothing here) or the series' summary ends the output.
+    // --no-prompt leaves the prompt out, and then the last run's verdict or
+    // the series' summary ends the output.
     const bool prompted = !velto::parse_command_line(arguments).no_prompt;
     if (status != 1 || (prompted && !ends_with(printed, "press enter to exit\n"))) {
       fail("an invalid run did not end with the prompt and status 1");
