@@ -119,6 +119,21 @@ void BenchmarkRun::release(Worker& worker) noexcept {
   workload_of_[worker.index()].reset();
 }
 
+bool BenchmarkRun::step(const Worker& worker, Workload& workload, std::uint64_t iteration) {
+  StatusMessage error = workload.before_step(iteration);
+  if (!error) {
+    error = workload.step();
+  }
+  if (!error) {
+    error = workload.after_step(iteration);
+  }
+  if (error) {
+    worker.fail(*error);
+    return false;
+  }
+  return !worker.stop_raised();
+}
+
 std::optional<BenchmarkRun::LoopEnd> BenchmarkRun::timed_loop(Worker& worker, Workload& workload) {
   RunState& run = worker.run();
   const Machine& machine = worker.machine();
@@ -149,18 +164,7 @@ std::optional<BenchmarkRun::LoopEnd> BenchmarkRun::timed_loop(Worker& worker, Wo
       const std::lock_guard lock(run.console_lock);
       print_progress(run.out, last_elapsed / 1000, parameters_.duration, run.progress_board);
     }
-    StatusMessage error = workload.before_step(iterations);
-    if (!error) {
-      error = workload.step();
-    }
-    if (!error) {
-      error = workload.after_step(iterations);
-    }
-    if (error) {
-      worker.fail(*error);
-      return std::nullopt;
-    }
-    if (worker.stop_raised()) {
+    if (!step(worker, workload, iterations)) {
       return std::nullopt;
     }
     ++iterations;

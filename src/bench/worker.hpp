@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -40,6 +41,8 @@ private:
     std::int64_t fast_us = 0;
     std::int64_t fast_s = 0;
   };
+  // One step; false when it failed (the thread has said why) or the run was stopped.
+  static bool step(const Worker& worker, Workload& workload, std::uint64_t iteration);
   // The timed loop; nothing when the thread failed or the run was stopped.
   std::optional<LoopEnd> timed_loop(Worker& worker, Workload& workload);
   void deliver(Worker& worker, Workload& workload, const LoopEnd& end);
