@@ -88,7 +88,10 @@ public:
   bool is_timer_compliant(const TimerInfo&) const override { return compliant; }
 
   const CpuidSource& cpuid() const override { return cpu; }
-  std::uint64_t available_memory() const override { return available; }
+  std::uint64_t available_memory() const override {
+    ++memory_queries;
+    return available;
+  }
   SystemInfo system_info() const override { return system; }
   CpuTimes read_cpu_times() const override { return cpu_times; }
   Topology detect_topology() const override {
@@ -127,6 +130,7 @@ public:
   mutable std::vector<LogicalProcessor> pins;       ///< every pin, in order
   mutable std::map<std::string, std::string> files; ///< what was written, by path
   mutable std::atomic<int> topology_detections{0};
+  mutable std::atomic<int> memory_queries{0}; ///< every run asks at least once
   mutable ScriptedTerminal terminal_;
 
 private:
