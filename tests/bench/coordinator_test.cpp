@@ -210,7 +210,9 @@ TEST(Coordinator, WorkloadFailingAtAnyStageEndsEveryWorkerAndTheRunInvalid) {
     script.fail_stage = c.stage;
     script.fail_thread = c.thread;
     script.fail_at_step = 3;
-    const RunOutput r = run_scripted(config_of(3), script);
+    // Long enough on the scripted clock (6000 steps of 0.5 ms) that no
+    // thread finishes before a failure in the loop stops it.
+    const RunOutput r = run_scripted(config_of(3, c.stage == Stage::validate ? 1 : 30), script);
     EXPECT_FALSE(r.report.verdict.valid()) << name;
     EXPECT_EQ(r.err, c.message + invalid_banner) << name;
     EXPECT_EQ(script.alive.load(), 0) << name;

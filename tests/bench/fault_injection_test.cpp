@@ -56,10 +56,10 @@ std::optional<Finished> run_guarded(RunParameters parameters, WorkloadFactory wo
   return finished.get();
 }
 
-RunParameters parameters_of(std::uint32_t threads) {
+RunParameters parameters_of(std::uint32_t threads, std::uint32_t duration = 1) {
   RunParameters parameters;
   parameters.thread_plan.thread_count = threads;
-  parameters.duration = 1;
+  parameters.duration = duration;
   parameters.grid_size = 64;
   parameters.threading = Threading::os;
   return parameters;
@@ -102,7 +102,10 @@ TEST(FaultInjection, WorkerFailingAtAnyStageEndsTheRunWithEveryThreadJoined) {
           script->fail_thread = failing;
           script->fail_at_step = at_step;
           const auto run =
-              run_guarded(parameters_of(threads), scripted::scripted_factory(*script), script);
+              // Long enough on the scripted clock (6000 steps of 0.5 ms) that no
+              // thread finishes before a failure in the loop stops it.
+              run_guarded(parameters_of(threads, stage == Stage::validate ? 1 : 30),
+                          scripted::scripted_factory(*script), script);
           ASSERT_TRUE(run.has_value()) << name << ": the run did not end within a minute";
           EXPECT_EQ(run->result.end, RunEnd::stopped) << name;
           EXPECT_EQ(run->err, failure_text(stage, failing)) << name;
