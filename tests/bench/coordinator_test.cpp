@@ -73,9 +73,11 @@ RunOutput run_with(const RunConfig& config, const ScriptedMachine& machine,
   return run_with(config, machine, workloads, cache);
 }
 
-// A run of the scripted workload on a scripted machine.
+// A run of the scripted workload on a scripted machine whose clocks follow
+// real time, so that a failure stops the others before they could finish.
 RunOutput run_scripted(const RunConfig& config, Script& script) {
-  const ScriptedMachine machine;
+  ScriptedMachine machine;
+  machine.real_time = true;
   return run_with(config, machine, scripted::scripted_factory(script));
 }
 
@@ -210,9 +212,7 @@ TEST(Coordinator, WorkloadFailingAtAnyStageEndsEveryWorkerAndTheRunInvalid) {
     script.fail_stage = c.stage;
     script.fail_thread = c.thread;
     script.fail_at_step = 3;
-    // Long enough on the scripted clock (6000 steps of 0.5 ms) that no
-    // thread finishes before a failure in the loop stops it.
-    const RunOutput r = run_scripted(config_of(3, c.stage == Stage::validate ? 1 : 30), script);
+    const RunOutput r = run_scripted(config_of(3), script);
     EXPECT_FALSE(r.report.verdict.valid()) << name;
     EXPECT_EQ(r.err, c.message + invalid_banner) << name;
     EXPECT_EQ(script.alive.load(), 0) << name;

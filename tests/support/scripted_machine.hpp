@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -43,6 +44,10 @@ public:
   // it once per step): a run's length is a count of steps, not a wait, and no
   // thread's timing depends on how the others are scheduled.
   std::int64_t coarse_step_us = 5000;
+  /// Both clocks follow the steady clock instead: for tests where a run's
+  /// length must bound real time (a failure has to stop the other threads
+  /// before they could finish).
+  bool real_time = false;
   /// The fast timer's ticks per microsecond of that time, at 10 MHz: below
   /// 1.0 it falls behind the coarse timer (0.967 loses 33 ms a second).
   double fast_rate = 1.0;
@@ -74,10 +79,16 @@ public:
   std::int64_t unix_seconds = 1765250000; ///< 2025-12-09T03:13:20Z
 
   std::int64_t read_fast_timer() const override {
+    if (real_time) {
+      return steady_us() * 10;
+    }
     return static_cast<std::int64_t>(
         std::llround(static_cast<double>(thread_now()) * 10.0 * fast_rate));
   }
   std::uint64_t read_coarse_timer() const override {
+    if (real_time) {
+      return static_cast<std::uint64_t>(steady_us() / 1000);
+    }
     const std::int64_t now = thread_now() += coarse_step_us;
     const std::int64_t stalled =
         std::clamp<std::int64_t>(now - coarse_stall_from_us, 0, coarse_stall_us);
@@ -134,6 +145,11 @@ public:
   mutable ScriptedTerminal terminal_;
 
 private:
+  static std::int64_t steady_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   std::int64_t& thread_now() const {
     thread_local std::map<std::uint64_t, std::int64_t> now;
     return now[serial_];
