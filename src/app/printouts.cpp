@@ -10,6 +10,17 @@
 
 namespace velto {
 
+namespace {
+
+// What the timer report says of each maker.
+constexpr NameTable<CpuVendor, 3> vendor_lines = {{
+    {CpuVendor::intel, "Intel detected"},
+    {CpuVendor::amd, "AMD detected"},
+    {CpuVendor::unknown, "unknown vendor"},
+}};
+
+} // namespace
+
 void print_memory_table(std::ostream& out) {
   write_line(out, fmt::format("{:<12}    {:>10}", "field size", "memory used per thread"));
   for (std::uint64_t size : grid_sizes) {
@@ -34,17 +45,7 @@ void print_timer_report(const TimerFacts& r, std::ostream& out) {
   write_line(out, fmt::format("invariant: {}", r.tsc.invariant));
   write_line(out, "");
   write_line(out, r.cpu.brand);
-  switch (r.cpu.vendor) {
-  case CpuVendor::intel:
-    write_line(out, "Intel detected");
-    break;
-  case CpuVendor::amd:
-    write_line(out, "AMD detected");
-    break;
-  default:
-    write_line(out, "unknown vendor");
-    break;
-  }
+  write_line(out, name_of_choice(vendor_lines, r.cpu.vendor));
   write_line(out, fmt::format("detected family: {:x} model: {:x}", r.cpu.family, r.cpu.model));
   write_line(out, "");
   if (r.compliant) {

@@ -62,18 +62,6 @@ json topology_json(const Topology& topology) {
   return counts;
 }
 
-std::string_view vendor_name(CpuVendor vendor) {
-  switch (vendor) {
-  case CpuVendor::intel:
-    return "intel";
-  case CpuVendor::amd:
-    return "amd";
-  case CpuVendor::unknown:
-    break;
-  }
-  return "unknown";
-}
-
 json thread_json(const ThreadScore& thread, const PlacementPlan& plan) {
   const ThreadResult& r = thread.result;
   json logical = nullptr;
@@ -167,7 +155,7 @@ std::string result_record_text(const RecordInputs& in) {
                       {"runs", in.runs_asked}};
   record["machine"] = {
       {"brand", m.cpu.brand},
-      {"vendor", vendor_name(m.cpu.vendor)},
+      {"vendor", name_of_choice(cpu_vendor_table, m.cpu.vendor)},
       {"family", m.cpu.family},
       {"model", m.cpu.model},
       {"features", m.features},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/intrinsics.hpp"
+#include "platform/name_table.hpp"
 
 #include <cstdint>
 #include <string>
@@ -10,8 +11,15 @@
 
 namespace velto {
 
-/// 0 Intel, 1 AMD, 2 unknown; decided from the brand string.
-enum class CpuVendor : std::uint32_t { intel = 0, amd = 1, unknown = 2 };
+/// The processor's maker, decided from the brand string.
+enum class CpuVendor : std::uint8_t { intel, amd, unknown };
+
+/// The makers and the names the record gives them.
+inline constexpr NameTable<CpuVendor, 3> cpu_vendor_table = {{
+    {CpuVendor::intel, "intel"},
+    {CpuVendor::amd, "amd"},
+    {CpuVendor::unknown, "unknown"},
+}};
 
 struct CpuIdentity {
   std::string brand; ///< at most 48 characters; empty without the brand leaves

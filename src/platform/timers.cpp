@@ -43,23 +43,8 @@ std::int64_t scaled_ticks(const TimerInfo& info, std::int64_t start, std::int64_
 } // namespace
 
 std::string_view timer_source_name(TimerSource source) {
-  switch (source) {
-  case TimerSource::tsc:
-    return "TSC";
-  case TimerSource::itsc:
-    return "iTSC";
-  case TimerSource::hpet:
-    return "HPET";
-  case TimerSource::acpi:
-    return "ACPI";
-  case TimerSource::pit:
-    return "PIT";
-  case TimerSource::rtc:
-    return "RTC";
-  case TimerSource::unknown:
-    break;
-  }
-  return "unknown";
+  const std::string_view name = name_of_choice(timer_source_table, source);
+  return name.empty() ? "unknown" : name;
 }
 
 std::int64_t ticks_to_seconds(const TimerInfo& info, std::int64_t start, std::int64_t end) {

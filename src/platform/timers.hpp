@@ -2,21 +2,26 @@
 // prediction and the HWBOT compliance verdict.
 #pragma once
 
+#include "platform/name_table.hpp"
+
 #include <cstdint>
 #include <string_view>
 
 namespace velto {
 
-/// Codes of the hardware behind a counter; TimerInfo::source holds one.
-enum class TimerSource : std::uint8_t {
-  unknown = 0,
-  tsc = 1,
-  itsc = 2,
-  hpet = 3,
-  acpi = 4,
-  pit = 5,
-  rtc = 6
-};
+/// The hardware behind a counter; TimerInfo::source holds one.
+enum class TimerSource : std::uint8_t { unknown, tsc, itsc, hpet, acpi, pit, rtc };
+
+/// The sources and the names the header, the timer report and the record give them.
+inline constexpr NameTable<TimerSource, 7> timer_source_table = {{
+    {TimerSource::unknown, "unknown"},
+    {TimerSource::tsc, "TSC"},
+    {TimerSource::itsc, "iTSC"},
+    {TimerSource::hpet, "HPET"},
+    {TimerSource::acpi, "ACPI"},
+    {TimerSource::pit, "PIT"},
+    {TimerSource::rtc, "RTC"},
+}};
 
 struct TimerInfo {
   std::int64_t frequency = 0;        ///< counter ticks per second; every conversion divides by it
@@ -46,7 +51,7 @@ TimerInfo coarse_timer_info();
 /// Time-stamp-counter facts from CPUID.
 TscInfo query_tsc_info();
 
-/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC"; any other code is "unknown".
+/// The source's name in timer_source_table; "unknown" for a value outside it.
 std::string_view timer_source_name(TimerSource source);
 
 /// Whole seconds between two readings of the timer `info` describes; 0 when frequency ≤ 0.
