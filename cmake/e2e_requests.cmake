@@ -13,19 +13,42 @@
 #                              property, the largest size whose two fields fit
 #                              (64 when none does) with floor(available /
 #                              memory_per_thread) + 2 threads
-# memory_per_thread(N) = 64 (N + 2)^3 bytes, one field 32 (N + 2)^3 bytes, as
-# solver/field.cpp computes them.
+# The grid sizes and the bytes of a field and of a thread's fields at each come
+# from the code itself: velto_load_grid_facts runs the test program
+# velto_grid_facts (tests/support/grid_facts.cpp), which prints them.
 
-set(VELTO_E2E_GRID_SIZES 64 128 192 256 320 384 448 512 640 768 1024 2048 4096 8192)
+# Reads "size field_bytes thread_bytes" lines from `program` (run through
+# `emulator` when one is given) into VELTO_E2E_GRID_SIZES and the bytes of
+# each size, in the caller's scope.
+macro(velto_load_grid_facts program emulator)
+  execute_process(COMMAND ${emulator} ${program} OUTPUT_VARIABLE _facts RESULT_VARIABLE _status
+    TIMEOUT 120)
+  if(NOT _status EQUAL 0 OR NOT _facts MATCHES "^64 ")
+    message(FATAL_ERROR "velto-e2e: ${program} gave no grid facts (status ${_status})")
+  endif()
+  set(VELTO_E2E_GRID_SIZES)
+  string(REGEX MATCHALL "[0-9]+ [0-9]+ [0-9]+" _lines "${_facts}")
+  foreach(_line IN LISTS _lines)
+    string(REPLACE " " ";" _line "${_line}")
+    list(GET _line 0 _size)
+    list(APPEND VELTO_E2E_GRID_SIZES ${_size})
+    list(GET _line 1 VELTO_E2E_FIELD_BYTES_${_size})
+    list(GET _line 2 VELTO_E2E_THREAD_BYTES_${_size})
+  endforeach()
+endmacro()
 
 function(velto_field_bytes size out)
-  math(EXPR _bytes "32 * (${size} + 2) * (${size} + 2) * (${size} + 2)")
-  set(${out} ${_bytes} PARENT_SCOPE)
+  if(NOT DEFINED VELTO_E2E_FIELD_BYTES_${size})
+    message(FATAL_ERROR "velto-e2e: no grid facts for size ${size}")
+  endif()
+  set(${out} ${VELTO_E2E_FIELD_BYTES_${size}} PARENT_SCOPE)
 endfunction()
 
 function(velto_thread_bytes size out)
-  math(EXPR _bytes "64 * (${size} + 2) * (${size} + 2) * (${size} + 2)")
-  set(${out} ${_bytes} PARENT_SCOPE)
+  if(NOT DEFINED VELTO_E2E_THREAD_BYTES_${size})
+    message(FATAL_ERROR "velto-e2e: no grid facts for size ${size}")
+  endif()
+  set(${out} ${VELTO_E2E_THREAD_BYTES_${size}} PARENT_SCOPE)
 endfunction()
 
 # Bytes available now, from /proc/meminfo; a fatal error where there is none.

@@ -7,9 +7,11 @@
 # default) bounds the run. A check that must exceed the machine's memory names its
 # request by placeholders ({threads_beyond_memory:N}, {one_field_size},
 # {one_field_threads}, in ARGS and in the regexes), which are replaced here by
-# what the memory available now asks for (e2e_requests.cmake).
+# what the memory available now asks for (e2e_requests.cmake, with the grid
+# facts GRID_FACTS prints).
 if("${ARGS}${OUT_REGEX}${ERR_REGEX}" MATCHES "{(threads_beyond_memory:[0-9]+|one_field_size|one_field_threads)}")
   include(${CMAKE_CURRENT_LIST_DIR}/e2e_requests.cmake)
+  velto_load_grid_facts("${GRID_FACTS}" "${EMULATOR}")
   velto_available_memory(_available)
   velto_expand_memory_placeholders(${_available} ARGS OUT_REGEX ERR_REGEX)
   message("velto-e2e: ${_available} bytes available; arguments ${ARGS}")

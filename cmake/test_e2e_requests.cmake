@@ -1,7 +1,8 @@
 # Checks the derivation of the heavy end-to-end requests (e2e_requests.cmake)
 # for machines of several sizes, whatever this machine has:
-#   cmake -P test_e2e_requests.cmake
+#   cmake -DGRID_FACTS=.../velto_grid_facts [-DEMULATOR=...] -P test_e2e_requests.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/e2e_requests.cmake)
+velto_load_grid_facts("${GRID_FACTS}" "${EMULATOR}")
 
 set(_failures 0)
 # available bytes | -s and -n of the one-field check | -n of 192-threads check

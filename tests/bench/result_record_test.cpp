@@ -21,7 +21,7 @@ ThreadScore thread(std::uint32_t index, std::uint64_t iterations, std::int64_t f
 // A machine recorded from a two-core Linux box, and a two-thread numa run.
 RecordInputs recorded_inputs() {
   RecordInputs in;
-  in.build = {"1.2.0", "linux", "x86_64", "gcc", "12.2.0"};
+  in.build = {"3.4.5", "linux", "x86_64", "gcc", "12.2.0"};
   in.command_line = {"-s", "64", "--export-json", "r.json"};
   in.started_at = "2026-12-09T03:00:00Z";
   in.finished_at = "2026-12-09T03:00:05Z";
@@ -190,18 +190,18 @@ TEST(ResultRecord, VersionLineNamesTheBuildAndTheCompilersRelease) {
     std::string line;
   };
   const Case cases[] = {
-      {{"1.2.0", "linux", "x86_64", "gcc", "12.2.0"}, "velto 1.2.0 (linux x86_64, GCC 12.2)"},
+      {{"3.4.5", "linux", "x86_64", "gcc", "12.2.0"}, "velto 3.4.5 (linux x86_64, GCC 12.2)"},
       // mingw-w64's GCC knows only its major number
-      {{"1.2.0", "windows", "x86", "gcc", "12-posix"}, "velto 1.2.0 (windows x86, GCC 12)"},
-      {{"1.2.0", "windows", "x86_64", "gcc", "13.1.1 20230614"},
-       "velto 1.2.0 (windows x86_64, GCC 13.1)"},
-      {{"1.2.0", "linux", "x86_64", "clang", "Debian Clang 14.0.6"},
-       "velto 1.2.0 (linux x86_64, Clang 14.0)"},
-      {{"1.2.0", "linux", "x86_64", "clang", "Clang 17.0.0git (https://x/y 1a2b)"},
-       "velto 1.2.0 (linux x86_64, Clang 17.0)"},
-      {{"1.2.0", "linux", "x86_64", "gcc", "10."}, "velto 1.2.0 (linux x86_64, GCC 10)"},
-      {{"1.2.0", "linux", "x86_64", "gcc", ""}, "velto 1.2.0 (linux x86_64, GCC)"},
-      {{"1.2.0", "linux", "x86_64", "icx", "2024.1"}, "velto 1.2.0 (linux x86_64, icx 2024.1)"},
+      {{"3.4.5", "windows", "x86", "gcc", "12-posix"}, "velto 3.4.5 (windows x86, GCC 12)"},
+      {{"3.4.5", "windows", "x86_64", "gcc", "13.1.1 20230614"},
+       "velto 3.4.5 (windows x86_64, GCC 13.1)"},
+      {{"3.4.5", "linux", "x86_64", "clang", "Debian Clang 14.0.6"},
+       "velto 3.4.5 (linux x86_64, Clang 14.0)"},
+      {{"3.4.5", "linux", "x86_64", "clang", "Clang 17.0.0git (https://x/y 1a2b)"},
+       "velto 3.4.5 (linux x86_64, Clang 17.0)"},
+      {{"3.4.5", "linux", "x86_64", "gcc", "10."}, "velto 3.4.5 (linux x86_64, GCC 10)"},
+      {{"3.4.5", "linux", "x86_64", "gcc", ""}, "velto 3.4.5 (linux x86_64, GCC)"},
+      {{"3.4.5", "linux", "x86_64", "icx", "2024.1"}, "velto 3.4.5 (linux x86_64, icx 2024.1)"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(version_line(c.build), c.line) << c.build.compiler_version;
