@@ -2,6 +2,8 @@
 // same on every OS (the parsers take text, so any host can test them).
 #include "platform/cpu_load.hpp"
 
+#include "platform/text_lines.hpp"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -42,14 +44,8 @@ std::optional<double> other_cpu_share(const CpuTimes& before, const CpuTimes& af
 
 ProcStatTotals parse_proc_stat(std::string_view text) {
   ProcStatTotals totals;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) {
-      end = text.size();
-    }
-    const std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  bool malformed = false;
+  for_each_line(text, [&](std::string_view line) {
     if (line.substr(0, 4) == "cpu ") {
       // user nice system idle iowait irq softirq steal [guest guest_nice]
       std::array<std::uint64_t, 8> fields{};
@@ -57,7 +53,8 @@ ProcStatTotals parse_proc_stat(std::string_view text) {
       for (std::uint64_t& field : fields) {
         const auto value = next_number(line, pos);
         if (!value) {
-          return {};
+          malformed = true;
+          return;
         }
         field = *value;
       }
@@ -67,6 +64,9 @@ ProcStatTotals parse_proc_stat(std::string_view text) {
     } else if (line.size() > 3 && line.substr(0, 3) == "cpu" && line[3] >= '0' && line[3] <= '9') {
       ++totals.processors;
     }
+  });
+  if (malformed) {
+    return {};
   }
   if (totals.processors == 0) {
     totals.ok = false;

@@ -2,29 +2,21 @@
 #include "platform/system_info.hpp"
 
 #include "platform/compiler.hpp"
+#include "platform/text_lines.hpp"
 
 namespace velto {
 
 std::string parse_os_release_name(std::string_view text) {
-  constexpr std::string_view key = "PRETTY_NAME=";
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) {
-      end = text.size();
-    }
-    std::string_view line = text.substr(start, end - start);
-    if (line.substr(0, key.size()) == key) {
-      std::string_view value = line.substr(key.size());
-      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-          value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-      }
-      return std::string(value);
-    }
-    start = end + 1;
+  const std::optional<std::string_view> found = line_after(text, "PRETTY_NAME=");
+  if (!found) {
+    return {};
   }
-  return {};
+  std::string_view value = *found;
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
 }
 
 std::string_view build_os() {
