@@ -17,6 +17,7 @@
 #   fresh_wine_prefix LOADER     removes the prefix (and a server left behind)
 #   start_wineserver LOADER      e.g. /usr/lib/wine/wine or /usr/lib/wine/wine64
 #   stop_wineserver              (also run on exit)
+#   why_not_wine32               whether and why $wine32_loader cannot run here
 
 export WINEDEBUG=-all
 : "${wine_tool:=wine}"
@@ -96,4 +97,19 @@ fresh_wine_prefix() { # wine loader
     "${loader%/*}/wineserver" -w 2>/dev/null || true
   fi
   rm -rf "$WINEPREFIX"
+}
+
+# Wine's 32-bit loader runs the 32-bit programs. why_not_wine32 prints
+# "missing" when Wine's 32-bit half is not installed (scripts/install-deps goes
+# on without it when the i386 packages cannot be had) and "kernel" when the
+# kernel does not execute 32-bit code, or returns 1 when the loader works.
+wine32_loader=/usr/lib/wine/wine
+why_not_wine32() {
+  if [ ! -x "$wine32_loader" ]; then
+    echo missing
+  elif ! "$wine32_loader" --version >/dev/null 2>&1; then
+    echo kernel
+  else
+    return 1
+  fi
 }
