@@ -11,7 +11,7 @@
 #                              available memory but whose two fields do not ...
 #   {one_field_threads}        ... run by 1 thread; where no size has that
 #                              property, the largest size whose two fields fit
-#                              (64 when none does) with floor(available /
+#                              (the smallest when none does) with floor(available /
 #                              memory_per_thread) + 2 threads
 # The grid sizes and the bytes of a field and of a thread's fields at each come
 # from the code itself: velto_load_grid_facts runs the test program
@@ -22,8 +22,8 @@
 # each size, in the caller's scope.
 macro(velto_load_grid_facts program emulator)
   execute_process(COMMAND ${emulator} ${program} OUTPUT_VARIABLE _facts RESULT_VARIABLE _status
-    TIMEOUT 120)
-  if(NOT _status EQUAL 0 OR NOT _facts MATCHES "^64 ")
+    INPUT_FILE /dev/null TIMEOUT 120)
+  if(NOT _status EQUAL 0 OR NOT _facts MATCHES "^[0-9]+ [0-9]+ [0-9]+")
     message(FATAL_ERROR "velto-e2e: ${program} gave no grid facts (status ${_status})")
   endif()
   set(VELTO_E2E_GRID_SIZES)
@@ -74,7 +74,7 @@ function(velto_threads_beyond_memory available size out)
 endfunction()
 
 function(velto_one_field_beyond_memory available out_size out_threads)
-  set(_largest_pair 64)
+  list(GET VELTO_E2E_GRID_SIZES 0 _largest_pair)
   foreach(_size IN LISTS VELTO_E2E_GRID_SIZES)
     velto_field_bytes(${_size} _field)
     velto_thread_bytes(${_size} _pair)
