@@ -53,6 +53,16 @@ def save(path, record):
     return str(path)
 
 
+def set_at(path, value):
+    """An edit of a record that puts value at path (keys and indexes)."""
+    def edit(record):
+        target = record
+        for key in path[:-1]:
+            target = target[key]
+        target[path[-1]] = value
+    return edit
+
+
 def csv_rows(text):
     return list(csv.DictReader(io.StringIO(text)))
 

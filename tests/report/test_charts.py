@@ -7,6 +7,7 @@ import pytest
 from matplotlib import image
 
 from conftest import FIXTURE_RECORDS, error_lines, load, report, save
+from velto_report.checks import summarise
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
@@ -106,6 +107,8 @@ def test_timeline_marks_runs_that_slowed_down_beyond_five_percent(fresh, tmp_pat
     # Real samples, the slowdowns of longer runs.
     record["runs"] = [dict(record["runs"][0], throttle_pct=value)
                       for value in (-7.3, -5.0, -4.99, 3.2, None, -51.66)]
+    record["config"]["runs"] = len(record["runs"])
+    record["summary"] = summarise(record["runs"])
     path = save(tmp_path / "throttled.json", record)
     out = tmp_path / "throttled.svg"
     result = report("timeline", path, "-o", out)

@@ -5,21 +5,13 @@ import shutil
 
 import pytest
 
-from conftest import FIXTURE_RECORDS, ROOT, TOOL, csv_rows, error_lines, load, report, save
+from conftest import (FIXTURE_RECORDS, ROOT, TOOL, csv_rows, error_lines, load, report, save,
+                      set_at)
 
 
 def _drop(field):
     def edit(record):
         del record[field]
-    return edit
-
-
-def _set(path, value):
-    def edit(record):
-        target = record
-        for key in path[:-1]:
-            target = target[key]
-        target[path[-1]] = value
     return edit
 
 
@@ -31,16 +23,16 @@ BAD_INPUTS = [
     ("not_utf8", b"\xff\xfe{}", "not JSON: not UTF-8 text"),
     ("array", b"[1, 2]", "not a velto result record (not a JSON object)"),
     ("no_schema", b"{\"results\": []}", "not a velto result record (no \"schema\" field)"),
-    ("other_format", _set(["schema"], "other-result"),
+    ("other_format", set_at(["schema"], "other-result"),
      "not a velto result record (schema is \"other-result\")"),
-    ("newer", _set(["schema_version"], 2),
+    ("newer", set_at(["schema_version"], 2),
      "schema_version 2 is newer than this velto-report reads (1); a newer velto-report reads it"),
     ("no_summary", _drop("summary"),
      "not valid against the record schema: 'summary' is a required property"),
-    ("grid_as_text", _set(["config", "grid_size"], "192"),
+    ("grid_as_text", set_at(["config", "grid_size"], "192"),
      "not valid against the record schema: '192' is not of type 'integer' "
      "(at $.config.grid_size)"),
-    ("valid_without_score", _set(["runs", 0, "score_mgups"], None),
+    ("valid_without_score", set_at(["runs", 0, "score_mgups"], None),
      "not valid against the record schema: None is not of type 'number' "
      "(at $.runs[0].score_mgups)"),
 ]

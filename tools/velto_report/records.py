@@ -1,19 +1,25 @@
 """Reading result records.
 
 A file is read whole, checked for the format's name and version before
-anything else, then validated against the record schema; whatever is wrong
-with it becomes one Refused whose text names the problem in a line.
+anything else, validated against the record schema, then checked for what the
+schema cannot see (checks); whatever is wrong with it becomes one Refused whose
+text names the problem in a line.
 """
 
 import json
 import os
 
 from velto_report import SCHEMA_VERSION
+from velto_report.checks import problem, summarise
 from velto_report.names import build_name, os_text, shorten_brand
 
 # Validation messages quote the offending value; a whole object would not fit
 # on the line.
 _MESSAGE_LIMIT = 160
+
+# velto's records nest a dozen levels deep (the topology's processors); far
+# deeper input is refused before validation, which would recurse through it.
+_DEPTH_LIMIT = 64
 
 
 class Refused(Exception):
@@ -74,6 +80,8 @@ class RecordReader:
             raise Refused("not JSON: not UTF-8 text")
         except ValueError as e:
             raise Refused(f"not JSON: {_one_line(e)}")
+        except RecursionError:
+            raise Refused(_TOO_DEEP)
         if not isinstance(document, dict):
             raise Refused("not a velto result record (not a JSON object)")
         if "schema" not in document:
@@ -86,13 +94,35 @@ class RecordReader:
         if isinstance(version, int) and not isinstance(version, bool) and version > SCHEMA_VERSION:
             raise Refused(f"schema_version {version} is newer than this velto-report reads "
                           f"({SCHEMA_VERSION}); a newer velto-report reads it")
+        if _too_deep(document):
+            raise Refused(_TOO_DEEP)
         import jsonschema
         error = jsonschema.exceptions.best_match(validator.iter_errors(document))
         if error is not None:
             where = error.json_path
             at = "" if where == "$" else f" (at {where})"
             raise Refused(f"not valid against the record schema: {_one_line(error.message)}{at}")
+        found = problem(document)
+        if found:
+            raise Refused(found)
         return Record(path, document)
+
+
+_TOO_DEEP = "not a velto result record (nested too deeply)"
+
+
+def _too_deep(document):
+    """Whether objects and arrays nest beyond the limit, walked without recursion."""
+    pending = [(document, 1)]
+    while pending:
+        node, depth = pending.pop()
+        if isinstance(node, dict):
+            node = list(node.values())
+        if isinstance(node, list):
+            if depth > _DEPTH_LIMIT:
+                return True
+            pending.extend((child, depth + 1) for child in node)
+    return False
 
 
 def _valid_runs(runs):
@@ -112,7 +142,8 @@ class Record:
         self.grid_size = data["config"]["grid_size"]
         self.workload = data["config"]["workload"]
         self.runs = data["runs"]
-        self.summary = data["summary"]
+        # Computed from the runs; the record's own summary only had to agree with it.
+        self.summary = summarise(self.runs)
 
     @property
     def threads(self):

@@ -1,0 +1,193 @@
+"""What a record must agree with besides the schema.
+
+The schema says what each field may hold; it cannot say that the fields agree
+with each other. After it, a record is checked in this order, and the first
+problem found is the one reported:
+
+1. every number is finite and below 2^64 (velto writes nothing larger);
+2. the rates, times and frequencies the schema leaves open are not negative;
+3. each run: a valid run has thread rows, the rows are threads_used threads
+   numbered 0 to n - 1, each row's rate is its updates over its fast-timer
+   time, and the run's score is the sum of its rows' rates;
+4. the summary: its counts and figures are those of the valid runs' scores.
+
+velto writes every digit of a double, so a record's figures come back exactly;
+the tolerance only absorbs a build whose arithmetic rounds differently.
+"""
+
+import math
+
+_BEYOND = 2**64
+_RELATIVE = 1e-9
+
+
+def summarise(runs):
+    """The summary of the runs, keyed as the record's: counts, and the median, min, max, mean,
+    sample standard deviation and spread (percent of the median) of the valid runs' scores,
+    computed as velto computes them; None where velto writes null."""
+    scores = sorted(run["score_mgups"] for run in runs if run["valid"])
+    n = len(scores)
+    summary = {"runs": len(runs), "valid_runs": n, "median_mgups": None, "min_mgups": None,
+               "max_mgups": None, "mean_mgups": None, "stddev_mgups": None, "spread_pct": None}
+    if n == 0:
+        return summary
+    median = scores[n // 2] if n % 2 else (scores[n // 2 - 1] + scores[n // 2]) / 2.0
+    mean = _add(scores) / n
+    summary.update({
+        "median_mgups": median,
+        "min_mgups": scores[0],
+        "max_mgups": scores[-1],
+        "mean_mgups": mean,
+        "spread_pct": (scores[-1] - scores[0]) / median * 100.0 if median > 0 else 0.0,
+    })
+    if n >= 2:
+        summary["stddev_mgups"] = math.sqrt(_add([(s - mean) * (s - mean) for s in scores])
+                                            / (n - 1))
+    return summary
+
+
+def _add(values):
+    # Left to right, as velto adds: sum() of floats may compensate in newer Pythons.
+    total = 0.0
+    for value in values:
+        total += value
+    return total
+
+
+def problem(record):
+    """The first thing in a schema-valid record that velto could not have written, as one
+    line; None when there is none."""
+    return (_number_problem(record, "$") or _negative_problem(record) or _runs_problem(record)
+            or _summary_problem(record))
+
+
+def _figure(value):
+    """A number as the line shows it."""
+    if value is None:
+        return "null"
+    if isinstance(value, float):
+        if math.isnan(value):
+            return "NaN"
+        if math.isinf(value):
+            return "Infinity" if value > 0 else "-Infinity"
+        return repr(value)
+    digits = str(abs(value))
+    if len(digits) > 24:
+        return f"a {len(digits)}-digit number"
+    return str(value)
+
+
+def _number_problem(node, path):
+    if isinstance(node, dict):
+        items = ((f"{path}.{key}", value) for key, value in node.items())
+    elif isinstance(node, list):
+        items = ((f"{path}[{i}]", value) for i, value in enumerate(node))
+    else:
+        if isinstance(node, bool) or not isinstance(node, (int, float)):
+            return None
+        if isinstance(node, float) and not math.isfinite(node):
+            return f"{_figure(node)} is not a finite number (at {path})"
+        if abs(node) >= _BEYOND:
+            return f"{_figure(node)} is beyond any figure velto writes (at {path})"
+        return None
+    for where, value in items:
+        found = _number_problem(value, where)
+        if found:
+            return found
+    return None
+
+
+def _not_negative(record):
+    """The rates, times and frequencies whose schema allows a negative value, with paths."""
+    for name in ("fast", "coarse"):
+        for key in ("frequency_hz", "report_frequency_hz"):
+            yield f"$.timers.{name}.{key}", record["timers"][name][key]
+    for i, run in enumerate(record["runs"]):
+        for j, row in enumerate(run["threads"]):
+            for key in ("fast_us", "coarse_ms", "rate_mgups"):
+                yield f"$.runs[{i}].threads[{j}].{key}", row[key]
+
+
+def _negative_problem(record):
+    for path, value in _not_negative(record):
+        if value < 0:
+            return f"{_figure(value)} is negative (at {path})"
+    return None
+
+
+def _agrees(written, computed, scale=0.0):
+    if written is None or computed is None:
+        return written is None and computed is None
+    return abs(written - computed) <= _RELATIVE * max(abs(written), abs(computed), scale)
+
+
+def _contradiction(name, written, source, computed, path):
+    given = "none" if computed is None else _figure(computed)
+    return (f"contradicts itself: {name} is {_figure(written)}, {source} give {given} "
+            f"(at {path})")
+
+
+def _runs_problem(record):
+    asked = record["config"]["runs"]
+    if len(record["runs"]) > asked:
+        return (f"contradicts itself: the record holds {len(record['runs'])} runs, config.runs "
+                f"asked for {asked} (at $.runs)")
+    for i, run in enumerate(record["runs"]):
+        found = _run_problem(run, f"$.runs[{i}]")
+        if found:
+            return found
+    return None
+
+
+def _run_problem(run, path):
+    rows = run["threads"]
+    if not rows:
+        if run["valid"]:
+            return f"contradicts itself: a valid run without thread rows (at {path}.threads)"
+        return None
+    if len(rows) != run["threads_used"]:
+        return _contradiction("threads_used", run["threads_used"], "its thread rows", len(rows),
+                              f"{path}.threads_used")
+    seen = {}
+    for j, row in enumerate(rows):
+        index = row["index"]
+        where = f"{path}.threads[{j}].index"
+        if index >= len(rows):
+            return (f"contradicts itself: index is {index}, a run of {len(rows)} threads "
+                    f"numbers them 0 to {len(rows) - 1} (at {where})")
+        if index in seen:
+            return (f"contradicts itself: index {index} is already that of "
+                    f"threads[{seen[index]}] (at {where})")
+        seen[index] = j
+    score = 0.0
+    for j, row in enumerate(rows):
+        where = f"{path}.threads[{j}]"
+        if row["fast_us"] == 0:
+            return (f"contradicts itself: rate_mgups is {_figure(row['rate_mgups'])}, but "
+                    f"fast_us is 0 (at {where}.fast_us)")
+        # As velto computes it: millions of updates over seconds.
+        rate = (row["updates"] / 1000000.0) / (row["fast_us"] / 1000000.0)
+        if not _agrees(row["rate_mgups"], rate):
+            return _contradiction("rate_mgups", row["rate_mgups"], "updates / fast_us", rate,
+                                  f"{where}.rate_mgups")
+        score += row["rate_mgups"]
+    if run["valid"] and not _agrees(run["score_mgups"], score):
+        return _contradiction("score_mgups", run["score_mgups"], "its thread rows' rates", score,
+                              f"{path}.score_mgups")
+    return None
+
+
+def _summary_problem(record):
+    written = record["summary"]
+    computed = summarise(record["runs"])
+    scale = computed["max_mgups"] or 0.0
+    for key, value in computed.items():
+        if key in ("runs", "valid_runs"):
+            same = written[key] == value
+            source = "the record's runs"
+        else:
+            same = _agrees(written[key], value, scale if key.endswith("_mgups") else 1.0)
+            source = "the valid runs' scores"
+        if not same:
+            return _contradiction(key, written[key], source, value, f"$.summary.{key}")
+    return None
