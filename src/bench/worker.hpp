@@ -14,9 +14,6 @@
 
 namespace velto {
 
-/// The grid spacing of every run.
-inline constexpr double run_dx = 0.01;
-
 /// The benchmark as a kind of run. Its results and the reporter's facts are
 /// read after the join.
 class BenchmarkRun final : public RunKind {

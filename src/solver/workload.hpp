@@ -16,6 +16,9 @@ namespace velto {
 /// Empty for success; otherwise the complete message the worker prints.
 using StatusMessage = std::optional<std::string>;
 
+/// The grid spacing of every run (the known answers hold for it).
+inline constexpr double run_dx = 0.01;
+
 /// What one worker computes on. Calling contract: allocate once; initialize
 /// once after a successful allocate; then before_step(s), step(), after_step(s)
 /// for s = 0, 1, …; validate(S) once if the loop ended without an error.
