@@ -1,12 +1,14 @@
 // One segment computed from nothing, as a run's thread computes: make the
 // workload, allocate, initialise, step with every check, validate, then hash.
-// The known-answer table is made and proven with it.
+// The known-answer table is made and proven with it; a hook called after each
+// step lets a measurement corrupt the fields where it chooses.
 #pragma once
 
 #include "solver/field_hash.hpp"
 #include "solver/workload.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +21,11 @@ struct SegmentHash {
   std::string failure;
 };
 
-inline SegmentHash segment_hash(WorkloadKind kind, std::uint64_t grid_size, std::uint64_t steps) {
+/// Called with the fields and the step's index after each step that succeeded.
+using AfterStep = std::function<void(FieldState& state, std::uint64_t step_index)>;
+
+inline SegmentHash segment_hash(WorkloadKind kind, std::uint64_t grid_size, std::uint64_t steps,
+                                const AfterStep& after_each_step = {}) {
   const std::unique_ptr<Workload> workload = make_workload(kind, 0);
   auto* const solver = dynamic_cast<FieldSolver*>(workload.get());
   if (solver == nullptr) {
@@ -33,6 +39,9 @@ inline SegmentHash segment_hash(WorkloadKind kind, std::uint64_t grid_size, std:
     error = solver->before_step(s);
     if (!error) {
       error = solver->step();
+    }
+    if (!error && after_each_step) {
+      after_each_step(solver->state(), s);
     }
     if (!error) {
       error = solver->after_step(s);
