@@ -49,9 +49,15 @@ Prepared* prepared_of(WorkloadKind kind, std::uint64_t n) {
   return prepared.solver() != nullptr ? &prepared : nullptr;
 }
 
-FieldSolver* solver_of(WorkloadKind kind, std::uint64_t n) {
-  Prepared* prepared = prepared_of(kind, n);
-  return prepared != nullptr ? prepared->solver() : nullptr;
+// The prepared standing wave at n; null, with the benchmark marked skipped,
+// when it cannot be had.
+FieldSolver* standing_wave_or_skip(benchmark::State& state, std::uint64_t n) {
+  Prepared* prepared = prepared_of(WorkloadKind::standing_wave, n);
+  if (prepared == nullptr) {
+    state.SkipWithError("the workload could not be set up");
+    return nullptr;
+  }
+  return prepared->solver();
 }
 
 double block_bytes(std::uint64_t n) {
@@ -94,9 +100,8 @@ void checked_step(benchmark::State& state, WorkloadKind kind, std::uint64_t n) {
 }
 
 void hash(benchmark::State& state, std::uint64_t n) {
-  FieldSolver* solver = solver_of(WorkloadKind::standing_wave, n);
+  FieldSolver* solver = standing_wave_or_skip(state, n);
   if (solver == nullptr) {
-    state.SkipWithError("the workload could not be set up");
     return;
   }
   for (auto _ : state) {
@@ -106,9 +111,8 @@ void hash(benchmark::State& state, std::uint64_t n) {
 }
 
 void initialize(benchmark::State& state, std::uint64_t n) {
-  FieldSolver* solver = solver_of(WorkloadKind::standing_wave, n);
+  FieldSolver* solver = standing_wave_or_skip(state, n);
   if (solver == nullptr) {
-    state.SkipWithError("the workload could not be set up");
     return;
   }
   for (auto _ : state) {
@@ -122,9 +126,8 @@ void initialize(benchmark::State& state, std::uint64_t n) {
 }
 
 void copy_fields(benchmark::State& state, std::uint64_t n) {
-  FieldSolver* solver = solver_of(WorkloadKind::standing_wave, n);
+  FieldSolver* solver = standing_wave_or_skip(state, n);
   if (solver == nullptr) {
-    state.SkipWithError("the workload could not be set up");
     return;
   }
   // The prepared copy, allocated and written once like a thread's own fields.
