@@ -22,7 +22,8 @@ namespace velto {
 namespace {
 
 int run_invocation(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads) {
+                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
+                   const StressStepHook& after_step) {
   TopologyCache topology;
   const CommandLine line = parse_command_line(arguments);
   if (!line.error.empty()) {
@@ -37,7 +38,9 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     show_fish(cursor, machine.terminal(), out);
     return 0;
   }
-  if (std::find(grid_sizes.begin(), grid_sizes.end(), config.grid_size) == grid_sizes.end()) {
+  // A stability test has its own sizes; the plan refuses any other.
+  if (!line.stress_minutes &&
+      std::find(grid_sizes.begin(), grid_sizes.end(), config.grid_size) == grid_sizes.end()) {
     write_line(err, fmt::format("Invalid size '{}', must be one of: {}", config.grid_size,
                                 grid_sizes_text()));
     return 1;
@@ -70,7 +73,10 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     return 1;
   }
 
-  const SeriesEnd series = run_series(line, arguments, topology, machine, workloads, out, err);
+  const SeriesEnd series =
+      line.stress_minutes
+          ? run_stress_test(line, arguments, topology, machine, out, err, after_step)
+          : run_series(line, arguments, topology, machine, workloads, out, err);
   // Refused before anything ran, or asked to stop: no prompt, no wait.
   if (waits_for_enter(series) && !line.no_prompt) {
     write_line(out, "press enter to exit");
@@ -102,13 +108,14 @@ int checked_status(int status, std::ostream& out, std::ostream& err) noexcept {
 } // namespace
 
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-               std::ostream& err, const Machine& machine, const WorkloadFactory& workloads) {
+               std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
+               const StressStepHook& after_step) {
   int status = 1;
   // Whatever escapes the layers below (memory for the parser or a printout,
   // a thread or lock the library could not make) ends here with a message
   // instead of std::terminate.
   try {
-    status = run_invocation(arguments, in, out, err, machine, workloads);
+    status = run_invocation(arguments, in, out, err, machine, workloads, after_step);
   } catch (const std::bad_alloc&) {
     write_fatal_error(err, "out of memory");
   } catch (const std::exception& error) {

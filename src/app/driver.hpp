@@ -1,6 +1,7 @@
 // The main flow: parse, validate, then exactly one action.
 #pragma once
 
+#include "bench/stress_run.hpp"
 #include "platform/machine.hpp"
 #include "solver/workload.hpp"
 
@@ -16,10 +17,12 @@ namespace velto {
 /// Returns the exit status, 0 or 1; an exception from below ends in
 /// write_fatal_error and 1. A write to `out` or `err` that failed makes the
 /// status 1; for `out` the error stream then says "could not write to standard
-/// output".
+/// output". `after_step` reaches a stability test's steps: the tests' seam
+/// for corrupting a value, empty otherwise.
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                std::ostream& err, const Machine& machine = live_machine(),
-               const WorkloadFactory& workloads = make_workload);
+               const WorkloadFactory& workloads = make_workload,
+               const StressStepHook& after_step = {});
 
 /// "fatal error: {what}; aborting" on `err`, for a failure nothing below the
 /// entry point caught. Never throws.

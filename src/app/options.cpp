@@ -40,6 +40,18 @@ template <typename T> T parse_decimal(const std::string& text, const std::string
   return static_cast<T>(value);
 }
 
+// A decimal number from `low` to `high`, or the parser's validation error.
+std::uint32_t parse_in_range(const std::string& text, const std::string& option,
+                             std::uint32_t low, std::uint32_t high) {
+  const auto value = parse_decimal<std::uint32_t>(text, option);
+  if (value < low || value > high) {
+    throw CLI::ValidationError(fmt::format(
+        "Value {} for option {} is out of range: expected a whole number from {} to {}", text,
+        option, low, high));
+  }
+  return value;
+}
+
 // The usage text: a "USAGE:" section with the executable and every option, and
 // an "OPTIONS, ARGUMENTS:" section with each option's names, value hint and help.
 class UsageFormatter : public CLI::FormatterBase {
@@ -108,14 +120,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
          },
          "Number of threads to use")
       ->type_name("numthreads");
-  app.add_option_function<std::string>(
+  CLI::Option* const duration = app.add_option_function<std::string>(
          "-d,--duration",
          [&](const std::string& v) {
            config.duration = parse_decimal<std::uint32_t>(v, "--duration");
          },
          fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration))
       ->type_name("duration");
-  app.add_option_function<std::string>(
+  CLI::Option* const size = app.add_option_function<std::string>(
          "-s,--size",
          [&](const std::string& v) {
            config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
@@ -124,7 +136,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       ->type_name("size");
   // A name outside the table is kept for the driver's message, which comes
   // after the fish and the size check.
-  app.add_option_function<std::string>(
+  CLI::Option* const workload = app.add_option_function<std::string>(
          "--workload",
          [&](const std::string& v) {
            const std::optional<WorkloadKind> kind = choice_named(workload_table, v);
@@ -140,7 +152,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                      workload_names_text()))
       ->type_name("workload");
   // The parser admits only the table's names, so the callback always finds one.
-  app.add_option_function<std::string>(
+  CLI::Option* const threading = app.add_option_function<std::string>(
          "--threading",
          [&](const std::string& v) {
            config.threading = choice_named(threading_table, v).value_or(Threading::os);
@@ -153,17 +165,9 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                "Run the bench even if the timer is not HWBOT compliant");
   app.add_flag("--topo-debug", line.topology, "Print detected topology for debug");
   app.add_flag("--timer-debug", line.timers, "Printed detected timers");
-  app.add_option_function<std::string>(
+  CLI::Option* const runs = app.add_option_function<std::string>(
          "--runs",
-         [&](const std::string& v) {
-           line.runs = parse_decimal<std::uint32_t>(v, "--runs");
-           if (line.runs < min_runs || line.runs > max_runs) {
-             throw CLI::ValidationError(
-                 fmt::format("Value {} for option --runs is out of range: expected a whole "
-                             "number from {} to {}",
-                             v, min_runs, max_runs));
-           }
-         },
+         [&](const std::string& v) { line.runs = parse_in_range(v, "--runs", min_runs, max_runs); },
          fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
                      max_runs))
       ->type_name("runs");
@@ -171,6 +175,38 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                  "Write the result record (JSON) of the invocation to path")
       ->type_name("path");
   app.add_flag("--no-prompt", line.no_prompt, "Exit without waiting for Enter");
+  CLI::Option* const stress =
+      app.add_option_function<std::string>(
+             "--stress",
+             [&](const std::string& v) {
+               line.stress_minutes = parse_in_range(v, "--stress", 0, max_stress_minutes);
+             },
+             fmt::format("Run a stability test of minutes (0-{}, 0 until Ctrl-C) instead of the "
+                         "bench",
+                         max_stress_minutes))
+          ->type_name("minutes");
+  stress->excludes(runs)->excludes(duration);
+  app.add_option_function<std::string>(
+         "--stress-load",
+         [&](const std::string& v) {
+           line.stress_load = choice_named(stress_load_table, v).value_or(StressLoad::steady);
+         },
+         "Load of the stability test")
+      ->type_name("load")
+      ->check(CLI::IsMember(choice_names(stress_load_table)))
+      ->needs(stress);
+  app.add_option_function<std::string>(
+         "--stress-dwell",
+         [&](const std::string& v) {
+           line.stress_dwell =
+               parse_in_range(v, "--stress-dwell", min_stress_dwell, max_stress_dwell);
+         },
+         fmt::format("Seconds on each core of the cycle load, {}-{}", min_stress_dwell,
+                     max_stress_dwell))
+      ->type_name("seconds")
+      ->needs(stress);
+  app.add_flag("--stop-on-error", line.stop_on_error, "End the stability test at its first error")
+      ->needs(stress);
   app.add_flag("--version", line.version, "Display version information.");
   app.add_flag("--velto", line.fish);
 
@@ -188,6 +224,9 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   }
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
+    line.size_given = size->count() > 0;
+    line.workload_given = workload->count() > 0;
+    line.threading_given = threading->count() > 0;
   } catch (const CLI::ParseError& e) {
     line.error = e.what();
     if (line.error.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bench/run_config.hpp"
+#include "bench/stress_plan.hpp"
 
 #include <array>
 #include <cstdint>
@@ -40,6 +41,14 @@ struct CommandLine {
   /// A --workload name that is not in the workload table; refused after the size check.
   std::optional<std::string> unknown_workload;
   bool no_prompt = false; ///< --no-prompt
+  /// --stress: a stability test of this many minutes instead of the benchmark.
+  std::optional<std::uint32_t> stress_minutes;
+  StressLoad stress_load = StressLoad::steady;        ///< --stress-load
+  std::uint32_t stress_dwell = default_stress_dwell; ///< --stress-dwell, seconds
+  bool stop_on_error = false;                        ///< --stop-on-error
+  bool size_given = false;                           ///< -s was on the line
+  bool workload_given = false;                       ///< --workload was on the line
+  bool threading_given = false;                      ///< --threading was on the line
   std::string usage;      ///< the usage text of the parser, for the help
   std::string error;      ///< the parser's message; empty when parsing succeeded
 };

@@ -5,6 +5,7 @@
 #include "bench/machine_facts.hpp"
 #include "bench/result_record.hpp"
 #include "bench/run_summary.hpp"
+#include "bench/stress_test.hpp"
 #include "platform/output.hpp"
 
 #include <fmt/format.h>
@@ -14,11 +15,12 @@
 namespace velto {
 
 bool waits_for_enter(SeriesEnd end) {
-  return end != SeriesEnd::refused && end != SeriesEnd::interrupted;
+  return end != SeriesEnd::refused && end != SeriesEnd::interrupted &&
+         end != SeriesEnd::ended_by_user;
 }
 
 int exit_status(SeriesEnd end) {
-  return end == SeriesEnd::valid ? 0 : 1;
+  return end == SeriesEnd::valid || end == SeriesEnd::ended_by_user ? 0 : 1;
 }
 
 std::string record_path_message(const std::string& path, const std::string& reason) {
@@ -88,6 +90,72 @@ SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& ar
     return SeriesEnd::interrupted;
   }
   if (!all_valid) {
+    return SeriesEnd::invalid;
+  }
+  return recorded ? SeriesEnd::valid : SeriesEnd::not_recorded;
+}
+
+SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string>& arguments,
+                          TopologyCache& topology, const Machine& machine, std::ostream& out,
+                          std::ostream& err, const StressStepHook& after_step) {
+  if (line.threading_given) {
+    write_line(err, "--threading cannot be used with --stress: the stability test places its "
+                    "own threads");
+    return SeriesEnd::refused;
+  }
+  StressParameters parameters;
+  StressRequest& request = parameters.request;
+  request.minutes = *line.stress_minutes;
+  request.load = line.stress_load;
+  request.dwell_s = line.stress_dwell;
+  request.stop_on_error = line.stop_on_error;
+  request.thread_count = line.config.thread_count;
+  if (line.size_given) {
+    request.grid_size = line.config.grid_size;
+  }
+  if (line.workload_given) {
+    request.workload = line.config.workload;
+  }
+  auto plan = make_stress_plan(request, get_topology(topology, machine),
+                               machine.available_memory());
+  if (const std::string* refusal = std::get_if<std::string>(&plan)) {
+    write_line(err, *refusal);
+    return SeriesEnd::refused;
+  }
+  parameters.plan = std::move(std::get<StressPlan>(plan));
+  parameters.seed = mix_seed(static_cast<std::uint64_t>(machine.read_fast_timer()),
+                             static_cast<std::uint64_t>(machine.unix_time()));
+  parameters.large_pages = line.config.large_pages;
+  parameters.after_step = after_step;
+
+  const bool recording = line.export_json.has_value();
+  RecordInputs record;
+  if (recording) {
+    if (const std::string reason = machine.check_writable_file(*line.export_json);
+        !reason.empty()) {
+      write_line(err, record_path_message(*line.export_json, reason));
+      return SeriesEnd::refused;
+    }
+    record = record_opening(line, arguments, topology, machine);
+  }
+  StressOutcome outcome = run_stress(std::move(parameters), machine, out, err);
+  const bool passed = stress_passed(outcome);
+  const bool interrupted = outcome.end == StressEnd::interrupted;
+  bool recorded = true;
+  if (recording) {
+    record.finished_at = iso8601_utc(machine.unix_time());
+    record.stress = std::move(outcome);
+    const std::string reason = machine.replace_file(*line.export_json, result_record_text(record));
+    if (!reason.empty()) {
+      write_line(err, record_path_message(*line.export_json, reason));
+      recorded = false;
+    }
+  }
+  if (interrupted) {
+    // Ctrl-C: no prompt; with no time asked for it is the test's normal end.
+    return passed && recorded ? SeriesEnd::ended_by_user : SeriesEnd::interrupted;
+  }
+  if (!passed) {
     return SeriesEnd::invalid;
   }
   return recorded ? SeriesEnd::valid : SeriesEnd::not_recorded;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/options.hpp"
+#include "bench/stress_run.hpp"
 #include "platform/machine.hpp"
 #include "platform/topology.hpp"
 #include "solver/workload.hpp"
@@ -21,6 +22,7 @@ enum class SeriesEnd : std::uint8_t {
   invalid,      ///< every run ended, and at least one was invalid
   not_recorded, ///< every run was valid, but the record could not be written
   valid,        ///< every run was valid, and the record (if asked for) written
+  ended_by_user, ///< a stability test of no set time, ended by Ctrl-C without an error
 };
 
 /// Whether the program asks for Enter before it exits: not when nothing ran
@@ -41,5 +43,13 @@ std::string record_path_message(const std::string& path, const std::string& reas
 SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& arguments,
                      TopologyCache& topology, const Machine& machine,
                      const WorkloadFactory& workloads, std::ostream& out, std::ostream& err);
+
+/// Runs the stability test the line asks for (--stress) on `machine`: refuses
+/// --threading and what the plan refuses (a size without known answers, no
+/// topology, no memory), checks the record's path, runs it, prints its verdict
+/// and writes the record. `after_step` is the tests' seam (empty otherwise).
+SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string>& arguments,
+                          TopologyCache& topology, const Machine& machine, std::ostream& out,
+                          std::ostream& err, const StressStepHook& after_step = {});
 
 } // namespace velto

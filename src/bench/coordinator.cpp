@@ -25,6 +25,13 @@ std::uint32_t clamp_duration(std::uint32_t seconds) {
   return std::clamp(seconds, min_duration, max_duration);
 }
 
+void describe_timers(const TimerInfo& fast, const TimerInfo& coarse, std::ostream& out) {
+  write_line(out, fmt::format("Fast Timer Frequency: {} ({})",
+                              format_quantity(shown_frequency(fast), "Hz"),
+                              timer_source_name(fast.source)));
+  write_line(out, "Coarse Timer Frequency: " + format_quantity(shown_frequency(coarse), "Hz"));
+}
+
 namespace {
 
 // Prints what went wrong and keeps it as a problem of the run. The console
@@ -96,13 +103,6 @@ void print_header(const RunParameters& parameters, const Machine& machine, std::
   write_line(out, fmt::format("{} x {} x {} grid", n, n, n));
   write_line(out, format_bytes(per_thread) + " per thread");
   write_line(out, format_bytes(per_thread * threads) + " total");
-}
-
-void describe_timers(const TimerInfo& fast, const TimerInfo& coarse, std::ostream& out) {
-  write_line(out, fmt::format("Fast Timer Frequency: {} ({})",
-                              format_quantity(shown_frequency(fast), "Hz"),
-                              timer_source_name(fast.source)));
-  write_line(out, "Coarse Timer Frequency: " + format_quantity(shown_frequency(coarse), "Hz"));
 }
 
 // False when the run must not start; the reason is then a problem of `result`.

@@ -17,6 +17,9 @@ namespace velto {
 /// `seconds` clamped to 1..1000.
 std::uint32_t clamp_duration(std::uint32_t seconds);
 
+/// "Fast Timer Frequency: {} ({source})" and "Coarse Timer Frequency: {}".
+void describe_timers(const TimerInfo& fast, const TimerInfo& coarse, std::ostream& out);
+
 /// Runs the benchmark `config` describes on `machine`, each thread's workload
 /// from `workloads`, and prints its verdict. The topology is detected through
 /// `topology` only when the thread count or the plan needs it. Never throws;

@@ -128,6 +128,99 @@ json summary_json(const std::vector<ScoreReport>& runs) {
           {"spread_pct", figure(s.spread)}};
 }
 
+std::string hash_text(std::uint64_t hash) {
+  return fmt::format("{:#018x}", hash);
+}
+
+json processor_json(const StressProcessor& processor) {
+  return {{"processor", processor.logical.os},
+          {"group", processor.logical.group},
+          {"core", processor.logical.core},
+          {"node", processor.node}};
+}
+
+json stress_json(const StressOutcome& outcome) {
+  const StressParameters& p = outcome.parameters;
+  const StressTally& tally = outcome.tally;
+  json answers = json::array();
+  for (const KnownAnswer& answer : p.plan.segments) {
+    answers.push_back({{"workload", name_of_choice(workload_table, answer.workload)},
+                       {"grid_size", answer.grid_size},
+                       {"steps", answer.steps},
+                       {"hash", hash_text(answer.hash)}});
+  }
+  json workloads = json::array();
+  for (const KnownAnswer& answer : p.plan.segments) {
+    const std::string_view name = name_of_choice(workload_table, answer.workload);
+    if (std::find(workloads.begin(), workloads.end(), name) == workloads.end()) {
+      workloads.push_back(name);
+    }
+  }
+  json errors = json::array();
+  for (const StressError& e : tally.errors) {
+    json error = {{"t_s", e.t_s}};
+    error.update(processor_json(p.plan.walk[e.processor]));
+    error.update(json{{"thread", e.thread},
+                      {"workload", name_of_choice(workload_table, e.workload)},
+                      {"grid_size", e.grid_size},
+                      {"segment", e.segment},
+                      {"kind", e.expected_hash ? "hash" : "check"},
+                      {"expected_hash", e.expected_hash ? json(hash_text(*e.expected_hash))
+                                                        : json(nullptr)},
+                      {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
+                      {"message", e.expected_hash ? json(nullptr) : json(e.message)}});
+    errors.push_back(std::move(error));
+  }
+  const std::vector<ProcessorRates> rates = processor_rates(p.plan, tally);
+  json processors = json::array();
+  for (std::size_t i = 0; i < p.plan.walk.size(); ++i) {
+    const ProcessorTally& t = tally.processors[i];
+    json medians = json::object();
+    json slow = json::array();
+    for (std::size_t s = 0; s < p.plan.grid_sizes.size(); ++s) {
+      const std::string size = fmt::format("{}", p.plan.grid_sizes[s]);
+      if (rates[i].median[s]) {
+        medians[size] = *rates[i].median[s];
+      }
+      if (rates[i].slow[s]) {
+        slow.push_back(size);
+      }
+    }
+    json series = json::array();
+    for (const SegmentPoint& point : t.series) {
+      series.push_back({{"t_s", point.t_s},
+                        {"workload", name_of_choice(workload_table, point.workload)},
+                        {"grid_size", point.grid_size},
+                        {"rate_mgups", point.rate_mgups},
+                        {"ok", point.ok}});
+    }
+    json row = processor_json(p.plan.walk[i]);
+    row.update(json{{"perf_level", p.plan.walk[i].perf_level},
+                    {"segments", t.segments},
+                    {"errors", t.errors},
+                    {"median_mgups", medians},
+                    {"slow", slow},
+                    {"first_error_s", t.first_error_s ? json(*t.first_error_s) : json(nullptr)},
+                    {"series", series}});
+    processors.push_back(std::move(row));
+  }
+  return {{"minutes", p.request.minutes},
+          {"load", name_of_choice(stress_load_table, p.request.load)},
+          {"dwell_s", p.request.dwell_s},
+          {"stop_on_error", p.request.stop_on_error},
+          {"seed", p.seed},
+          {"threads", p.plan.threads},
+          {"grid_sizes", p.plan.grid_sizes},
+          {"workloads", workloads},
+          {"known_answers", answers},
+          {"end", name_of_choice(stress_end_table, outcome.end)},
+          {"elapsed_s", tally.elapsed_s},
+          {"segments", tally.segments},
+          {"error_count", tally.error_count},
+          {"errors", errors},
+          {"processors", processors}};
+}
+
 } // namespace
 
 std::string result_record_text(const RecordInputs& in) {
@@ -137,6 +230,7 @@ std::string result_record_text(const RecordInputs& in) {
   json record;
   record["schema"] = record_schema_name;
   record["schema_version"] = record_schema_version;
+  record["kind"] = in.stress ? "stress" : "benchmark";
   record["velto"] = {
       {"version", in.build.version},
       {"os", in.build.os},
@@ -170,12 +264,16 @@ std::string result_record_text(const RecordInputs& in) {
                       {"coarse", timer_json(in.timers.coarse)},
                       {"compliant", in.timers.compliant},
                       {"bypassed", !in.timers.compliant && c.bypass_timer_check}};
-  json runs = json::array();
-  for (const ScoreReport& report : in.runs) {
-    runs.push_back(run_json(report));
+  if (in.stress) {
+    record["stress"] = stress_json(*in.stress);
+  } else {
+    json runs = json::array();
+    for (const ScoreReport& report : in.runs) {
+      runs.push_back(run_json(report));
+    }
+    record["runs"] = runs;
+    record["summary"] = summary_json(in.runs);
   }
-  record["runs"] = runs;
-  record["summary"] = summary_json(in.runs);
   // Invalid UTF-8 in a brand string or an argument is replaced, never fatal.
   return record.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -7,8 +7,10 @@
 #include "bench/machine_facts.hpp"
 #include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
+#include "bench/stress_test.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +19,8 @@ namespace velto {
 
 /// The record's name and format version, its first two fields.
 inline constexpr std::string_view record_schema_name = "velto-result";
-inline constexpr int record_schema_version = 1;
+/// Version 2 names the record's kind: a benchmark's runs or a stability test.
+inline constexpr int record_schema_version = 2;
 
 /// The program that wrote the record.
 struct BuildFacts {
@@ -39,6 +42,9 @@ struct RecordInputs {
   MachineFacts machine;
   TimerFacts timers;
   std::vector<ScoreReport> runs; ///< in the order they ran
+  /// A stability test's outcome: the record is then of kind "stress", with
+  /// no runs.
+  std::optional<StressOutcome> stress;
 };
 
 /// The record as UTF-8 JSON text, indented, ending in a newline.

@@ -152,8 +152,10 @@ RunEnd run_workers(RunState& run, RunKind& kind) {
     if (run.live_line_open.load(std::memory_order_relaxed)) {
       write_line(run.out, ""); // the live line the reporter left
     }
-    write_line(run.err, "run interrupted; aborting");
-    run.problems.push_back({RunIssue::interrupted, "run interrupted; aborting"});
+    if (!run.interrupted_line.empty()) {
+      write_line(run.err, run.interrupted_line);
+    }
+    run.problems.push_back({RunIssue::interrupted, run.interrupted_line});
   }
   return run.stop_request->raised() ? RunEnd::stopped : RunEnd::finished;
 }

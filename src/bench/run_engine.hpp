@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -94,6 +95,8 @@ public:
   /// Set while the reporter's live line is drawn without its line end, which
   /// an interruption then has to add.
   std::atomic<bool> live_line_open{false};
+  /// What an interruption says on the error stream; nothing when empty.
+  std::string interrupted_line = "run interrupted; aborting";
 };
 
 /// One thread of a run, as its kind of run sees it.

@@ -58,6 +58,7 @@ double source_amplitude(std::uint64_t step_index) {
 
 StatusMessage SoftGaussian::initialize() {
   enable_flush_denormals();
+  energy_acc_ = 0.0;
   e_source_coef_ = state_.dt;
   h_source_coef_ = state_.dt / std::sqrt(1.0);
   return std::nullopt;

@@ -5,6 +5,7 @@
 #include "solver/soft_gaussian.hpp"
 #include "solver/standing_wave.hpp"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -32,6 +33,23 @@ StatusMessage FieldSolver::step() {
     return "solver E step error in thread " + std::to_string(thread_index());
   }
   return std::nullopt;
+}
+
+void FieldSolver::take_fields(FieldSolver& other) {
+  state_ = std::move(other.state_);
+  allocated_ = other.allocated_;
+  other.state_ = FieldState();
+  other.allocated_ = false;
+}
+
+StatusMessage FieldSolver::restart() {
+  for (const FieldGrid* grid : {&state_.e, &state_.h}) {
+    if (!grid->nodes.empty()) {
+      std::memset(static_cast<void*>(grid->nodes.data()), 0,
+                  grid->nodes.count() * sizeof(FieldNode));
+    }
+  }
+  return initialize();
 }
 
 std::uint64_t FieldSolver::updates_per_step() const {

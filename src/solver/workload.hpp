@@ -56,6 +56,14 @@ public:
   StatusMessage step() override;
   std::uint64_t updates_per_step() const override;
 
+  /// Takes `other`'s fields, which it leaves without any; the fields then
+  /// hold whatever `other` left in them until restart.
+  void take_fields(FieldSolver& other);
+  /// Both blocks zeroed, every node, faces and fourth component included, as
+  /// allocate leaves them; then initialize. A stability test's segment starts
+  /// from here whatever the last one left behind.
+  StatusMessage restart();
+
   FieldState& state() { return state_; }
   const FieldState& state() const { return state_; }
   bool allocated() const { return allocated_; }
