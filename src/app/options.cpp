@@ -41,13 +41,13 @@ template <typename T> T parse_decimal(const std::string& text, const std::string
 }
 
 // A decimal number from `low` to `high`, or the parser's validation error.
-std::uint32_t parse_in_range(const std::string& text, const std::string& option,
-                             std::uint32_t low, std::uint32_t high) {
+std::uint32_t parse_in_range(const std::string& text, const std::string& option, std::uint32_t low,
+                             std::uint32_t high) {
   const auto value = parse_decimal<std::uint32_t>(text, option);
   if (value < low || value > high) {
-    throw CLI::ValidationError(fmt::format(
-        "Value {} for option {} is out of range: expected a whole number from {} to {}", text,
-        option, low, high));
+    throw CLI::ValidationError(
+        fmt::format("Value {} for option {} is out of range: expected a whole number from {} to {}",
+                    text, option, low, high));
   }
   return value;
 }
@@ -120,57 +120,63 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
          },
          "Number of threads to use")
       ->type_name("numthreads");
-  CLI::Option* const duration = app.add_option_function<std::string>(
-         "-d,--duration",
-         [&](const std::string& v) {
-           config.duration = parse_decimal<std::uint32_t>(v, "--duration");
-         },
-         fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration))
-      ->type_name("duration");
+  CLI::Option* const duration =
+      app.add_option_function<std::string>(
+             "-d,--duration",
+             [&](const std::string& v) {
+               config.duration = parse_decimal<std::uint32_t>(v, "--duration");
+             },
+             fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration))
+          ->type_name("duration");
   CLI::Option* const size = app.add_option_function<std::string>(
-         "-s,--size",
-         [&](const std::string& v) {
-           config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
-         },
-         fmt::format("Grid size, one of [{}]", grid_sizes_text()))
-      ->type_name("size");
+                                   "-s,--size",
+                                   [&](const std::string& v) {
+                                     config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
+                                   },
+                                   fmt::format("Grid size, one of [{}]", grid_sizes_text()))
+                                ->type_name("size");
   // A name outside the table is kept for the driver's message, which comes
   // after the fish and the size check.
-  CLI::Option* const workload = app.add_option_function<std::string>(
-         "--workload",
-         [&](const std::string& v) {
-           const std::optional<WorkloadKind> kind = choice_named(workload_table, v);
-           if (kind) {
-             config.workload = *kind;
-             line.unknown_workload.reset();
-           } else {
-             line.unknown_workload = v;
-           }
-         },
-         fmt::format("Workload to use (results with different workloads aren't "
-                     "comparable), one of [{}]",
-                     workload_names_text()))
-      ->type_name("workload");
+  CLI::Option* const workload =
+      app.add_option_function<std::string>(
+             "--workload",
+             [&](const std::string& v) {
+               const std::optional<WorkloadKind> kind = choice_named(workload_table, v);
+               if (kind) {
+                 config.workload = *kind;
+                 line.unknown_workload.reset();
+               } else {
+                 line.unknown_workload = v;
+               }
+             },
+             fmt::format("Workload to use (results with different workloads aren't "
+                         "comparable), one of [{}]",
+                         workload_names_text()))
+          ->type_name("workload");
   // The parser admits only the table's names, so the callback always finds one.
-  CLI::Option* const threading = app.add_option_function<std::string>(
-         "--threading",
-         [&](const std::string& v) {
-           config.threading = choice_named(threading_table, v).value_or(Threading::os);
-         },
-         "Threading manager to use")
-      ->type_name("threading")
-      ->check(CLI::IsMember(choice_names(threading_table)));
+  CLI::Option* const threading =
+      app.add_option_function<std::string>(
+             "--threading",
+             [&](const std::string& v) {
+               config.threading = choice_named(threading_table, v).value_or(Threading::os);
+             },
+             "Threading manager to use")
+          ->type_name("threading")
+          ->check(CLI::IsMember(choice_names(threading_table)));
   app.add_flag("--large-pages", config.large_pages, "Use large pages allocator");
   app.add_flag("--bypass-timer-check", config.bypass_timer_check,
                "Run the bench even if the timer is not HWBOT compliant");
   app.add_flag("--topo-debug", line.topology, "Print detected topology for debug");
   app.add_flag("--timer-debug", line.timers, "Printed detected timers");
-  CLI::Option* const runs = app.add_option_function<std::string>(
-         "--runs",
-         [&](const std::string& v) { line.runs = parse_in_range(v, "--runs", min_runs, max_runs); },
-         fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
-                     max_runs))
-      ->type_name("runs");
+  CLI::Option* const runs =
+      app.add_option_function<std::string>(
+             "--runs",
+             [&](const std::string& v) {
+               line.runs = parse_in_range(v, "--runs", min_runs, max_runs);
+             },
+             fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
+                         max_runs))
+          ->type_name("runs");
   app.add_option("--export-json", line.export_json,
                  "Write the result record (JSON) of the invocation to path")
       ->type_name("path");

@@ -43,14 +43,14 @@ struct CommandLine {
   bool no_prompt = false; ///< --no-prompt
   /// --stress: a stability test of this many minutes instead of the benchmark.
   std::optional<std::uint32_t> stress_minutes;
-  StressLoad stress_load = StressLoad::steady;        ///< --stress-load
+  StressLoad stress_load = StressLoad::steady;       ///< --stress-load
   std::uint32_t stress_dwell = default_stress_dwell; ///< --stress-dwell, seconds
   bool stop_on_error = false;                        ///< --stop-on-error
   bool size_given = false;                           ///< -s was on the line
   bool workload_given = false;                       ///< --workload was on the line
   bool threading_given = false;                      ///< --threading was on the line
-  std::string usage;      ///< the usage text of the parser, for the help
-  std::string error;      ///< the parser's message; empty when parsing succeeded
+  std::string usage;                                 ///< the usage text of the parser, for the help
+  std::string error; ///< the parser's message; empty when parsing succeeded
 };
 
 /// The executable's name: the text after the last "/" or "\".

@@ -116,8 +116,8 @@ SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string
   if (line.workload_given) {
     request.workload = line.config.workload;
   }
-  auto plan = make_stress_plan(request, get_topology(topology, machine),
-                               machine.available_memory());
+  auto plan =
+      make_stress_plan(request, get_topology(topology, machine), machine.available_memory());
   if (const std::string* refusal = std::get_if<std::string>(&plan)) {
     write_line(err, *refusal);
     return SeriesEnd::refused;

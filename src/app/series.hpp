@@ -17,11 +17,11 @@ namespace velto {
 
 /// How a series ended; the prompt and the exit status follow from it.
 enum class SeriesEnd : std::uint8_t {
-  refused,      ///< the record's path was refused; nothing ran
-  interrupted,  ///< the user stopped a run, and with it the series
-  invalid,      ///< every run ended, and at least one was invalid
-  not_recorded, ///< every run was valid, but the record could not be written
-  valid,        ///< every run was valid, and the record (if asked for) written
+  refused,       ///< the record's path was refused; nothing ran
+  interrupted,   ///< the user stopped a run, and with it the series
+  invalid,       ///< every run ended, and at least one was invalid
+  not_recorded,  ///< every run was valid, but the record could not be written
+  valid,         ///< every run was valid, and the record (if asked for) written
   ended_by_user, ///< a stability test of no set time, ended by Ctrl-C without an error
 };
 

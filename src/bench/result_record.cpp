@@ -160,15 +160,15 @@ json stress_json(const StressOutcome& outcome) {
   for (const StressError& e : tally.errors) {
     json error = {{"t_s", e.t_s}};
     error.update(processor_json(p.plan.walk[e.processor]));
-    error.update(json{{"thread", e.thread},
-                      {"workload", name_of_choice(workload_table, e.workload)},
-                      {"grid_size", e.grid_size},
-                      {"segment", e.segment},
-                      {"kind", e.expected_hash ? "hash" : "check"},
-                      {"expected_hash", e.expected_hash ? json(hash_text(*e.expected_hash))
-                                                        : json(nullptr)},
-                      {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
-                      {"message", e.expected_hash ? json(nullptr) : json(e.message)}});
+    error.update(
+        json{{"thread", e.thread},
+             {"workload", name_of_choice(workload_table, e.workload)},
+             {"grid_size", e.grid_size},
+             {"segment", e.segment},
+             {"kind", e.expected_hash ? "hash" : "check"},
+             {"expected_hash", e.expected_hash ? json(hash_text(*e.expected_hash)) : json(nullptr)},
+             {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
+             {"message", e.expected_hash ? json(nullptr) : json(e.message)}});
     errors.push_back(std::move(error));
   }
   const std::vector<ProcessorRates> rates = processor_rates(p.plan, tally);

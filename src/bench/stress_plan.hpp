@@ -48,9 +48,9 @@ struct StressRequest {
   StressLoad load = StressLoad::steady;
   std::uint32_t dwell_s = default_stress_dwell;
   bool stop_on_error = false;
-  std::optional<std::uint64_t> grid_size;   ///< -s, when given
-  std::optional<WorkloadKind> workload;     ///< --workload, when given
-  std::uint32_t thread_count = 0;           ///< -n; 0 for every allowed processor
+  std::optional<std::uint64_t> grid_size; ///< -s, when given
+  std::optional<WorkloadKind> workload;   ///< --workload, when given
+  std::uint32_t thread_count = 0;         ///< -n; 0 for every allowed processor
 };
 
 /// One logical processor a test's threads visit, with where it sits.

@@ -24,7 +24,7 @@ void add_point(ProcessorTally& tally, const SegmentPoint& point) {
   if (tally.series.size() >= max_series_points) {
     // Every other point goes; from now on only every stride-th segment is kept.
     std::size_t kept = 0;
-    for (std::size_t i = 1; i < tally.series.size(); i += 2) {
+    for (std::size_t i = 0; i < tally.series.size(); i += 2) {
       tally.series[kept++] = tally.series[i];
     }
     tally.series.resize(kept);
@@ -39,9 +39,9 @@ std::string clock_text(std::int64_t seconds) {
 
 std::string stress_status_line(std::int64_t elapsed_s, std::uint32_t minutes,
                                std::uint64_t segments, std::uint64_t errors, double rate) {
-  const std::string planned =
-      minutes == 0 ? std::string(" until Ctrl-C")
-                   : "/" + clock_text(static_cast<std::int64_t>(minutes) * 60);
+  const std::string planned = minutes == 0
+                                  ? std::string(" until Ctrl-C")
+                                  : "/" + clock_text(static_cast<std::int64_t>(minutes) * 60);
   return fmt::format("\rstability test {}{}  {} segments  {} error{}  {:.1f} MGups",
                      clock_text(elapsed_s), planned, segments, errors, errors == 1 ? "" : "s",
                      rate);
@@ -82,7 +82,7 @@ struct StressRun::ThreadState {
 struct StressRun::SegmentEnd {
   bool ok = true;
   std::optional<std::uint64_t> found_hash;
-  std::string message; ///< a failed check's
+  std::string message;  ///< a failed check's
   double seconds = 0.0; ///< the segment's time without the pulse's pauses
   double end_s = 0.0;   ///< since the common start
 };
@@ -329,15 +329,15 @@ std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, Thre
 void StressRun::record(Worker& worker, std::uint32_t processor, const KnownAnswer& answer,
                        std::uint64_t segment, const SegmentEnd& end) {
   RunState& run = worker.run();
-  const double updates = static_cast<double>(answer.steps) * 2.0 *
-                         static_cast<double>(answer.grid_size * answer.grid_size *
-                                             answer.grid_size);
+  const double updates =
+      static_cast<double>(answer.steps) * 2.0 *
+      static_cast<double>(answer.grid_size * answer.grid_size * answer.grid_size);
   const double rate = end.seconds > 0.0 ? updates / end.seconds / 1e6 : 0.0;
   run.progress_board[worker.index()].rate.store(rate, std::memory_order_relaxed);
   StressError error;
   if (!end.ok) {
-    error = {end.end_s, processor, worker.index(), answer.workload, answer.grid_size, segment,
-             std::nullopt, std::nullopt, end.message};
+    error = {end.end_s, processor,    worker.index(), answer.workload, answer.grid_size,
+             segment,   std::nullopt, std::nullopt,   end.message};
     if (end.found_hash) {
       error.expected_hash = answer.hash;
       error.found_hash = end.found_hash;

@@ -37,10 +37,10 @@ struct StressError {
   std::uint32_t thread = 0;
   WorkloadKind workload = WorkloadKind::standing_wave;
   std::uint64_t grid_size = 0;
-  std::uint64_t segment = 0;   ///< the thread's own count of segments before it
+  std::uint64_t segment = 0;                  ///< the thread's own count of segments before it
   std::optional<std::uint64_t> expected_hash; ///< set for a hash that differed
   std::optional<std::uint64_t> found_hash;
-  std::string message;         ///< the check's own message; empty for a hash
+  std::string message; ///< the check's own message; empty for a hash
 };
 
 /// What one processor of the walk did.
@@ -113,8 +113,8 @@ public:
   std::uint64_t errors_found() const { return errors_found_.load(std::memory_order_relaxed); }
 
 private:
-  struct Fields;       // one thread's workloads and fields at one size
-  struct ThreadState;  // one thread's fields at every size
+  struct Fields;      // one thread's workloads and fields at one size
+  struct ThreadState; // one thread's fields at every size
   struct SegmentEnd;
   enum class Wait : std::uint8_t { go, stop };
 
@@ -137,8 +137,8 @@ private:
   PulseSchedule pulse_;
   std::atomic<std::uint64_t> segments_done_{0};
   std::atomic<std::uint64_t> errors_found_{0};
-  std::int64_t start_ticks_ = 0;   ///< fast timer at the common start
-  std::int64_t coarse_start_ = 0;  ///< coarse timer at the common start
+  std::int64_t start_ticks_ = 0;  ///< fast timer at the common start
+  std::int64_t coarse_start_ = 0; ///< coarse timer at the common start
   std::int64_t t_init0_ = 0;
   std::int64_t last_draw_s_ = -1; ///< the reporter's
 };

@@ -59,17 +59,15 @@ void print_stress_header(const StressParameters& parameters, const Machine& mach
     load = "steady load, every thread moving to the next free processor after each segment";
     break;
   case StressLoad::cycle:
-    load = fmt::format("cycle load, one thread moving to the next core every {}s",
-                       request.dwell_s);
+    load = fmt::format("cycle load, one thread moving to the next core every {}s", request.dwell_s);
     break;
   case StressLoad::pulse:
     load = fmt::format("pulse load switched on and off at random (seed {})", parameters.seed);
     break;
   }
-  const std::string time = request.minutes == 0
-                               ? std::string("until Ctrl-C")
-                               : fmt::format("for {} minute{}", request.minutes,
-                                             request.minutes > 1 ? "s" : "");
+  const std::string time = request.minutes == 0 ? std::string("until Ctrl-C")
+                                                : fmt::format("for {} minute{}", request.minutes,
+                                                              request.minutes > 1 ? "s" : "");
   write_line(out, fmt::format("stability test {}: {}", time, load));
   std::vector<std::string> segments;
   for (const KnownAnswer& answer : plan.segments) {
@@ -80,8 +78,7 @@ void print_stress_header(const StressParameters& parameters, const Machine& mach
   write_line(out, fmt::format("segments: {}", fmt::join(segments, ", ")));
 }
 
-void print_table(const StressParameters& parameters, const StressTally& tally,
-                 std::ostream& out) {
+void print_table(const StressParameters& parameters, const StressTally& tally, std::ostream& out) {
   const StressPlan& plan = parameters.plan;
   const std::vector<ProcessorRates> rates = processor_rates(plan, tally);
   std::vector<std::string> header = {"processor", "core", "node", "verified", "errors"};
@@ -94,11 +91,10 @@ void print_table(const StressParameters& parameters, const StressTally& tally,
   for (std::size_t p = 0; p < plan.walk.size(); ++p) {
     const StressProcessor& processor = plan.walk[p];
     const ProcessorTally& t = tally.processors[p];
-    std::vector<std::string> row = {processor_name(processor.logical),
-                                    fmt::format("{}", processor.logical.core),
-                                    fmt::format("{}", processor.node),
-                                    fmt::format("{}", t.segments - t.errors),
-                                    fmt::format("{}", t.errors)};
+    std::vector<std::string> row = {
+        processor_name(processor.logical), fmt::format("{}", processor.logical.core),
+        fmt::format("{}", processor.node), fmt::format("{}", t.segments - t.errors),
+        fmt::format("{}", t.errors)};
     for (std::size_t s = 0; s < plan.grid_sizes.size(); ++s) {
       const std::optional<double> median = rates[p].median[s];
       row.push_back(median ? fmt::format("{:.2f}{}", *median, rates[p].slow[s] ? "*" : " ")
@@ -192,13 +188,13 @@ void print_stress_verdict(const StressOutcome& outcome, std::ostream& out, std::
       write_line(out, fmt::format("verdict: stable, {} segments verified in {} without an error",
                                   verified, elapsed));
     } else {
-      write_line(out, fmt::format("verdict: not proven, the test ended after {} of {}; {} "
-                                  "segments verified without an error",
-                                  elapsed,
-                                  clock_text(static_cast<std::int64_t>(
-                                                 outcome.parameters.request.minutes) *
-                                             60),
-                                  verified));
+      write_line(out,
+                 fmt::format(
+                     "verdict: not proven, the test ended after {} of {}; {} "
+                     "segments verified without an error",
+                     elapsed,
+                     clock_text(static_cast<std::int64_t>(outcome.parameters.request.minutes) * 60),
+                     verified));
     }
     return;
   }
@@ -211,8 +207,8 @@ void print_stress_verdict(const StressOutcome& outcome, std::ostream& out, std::
   print_banner(err, fmt::format("  errors on processor{} {} ", names.size() > 1 ? "s" : "",
                                 fmt::join(names, ", ")));
   write_line(err, fmt::format("verdict: unstable, {} error{} in {} segments on {} processor{}",
-                              tally.error_count, tally.error_count > 1 ? "s" : "",
-                              tally.segments, names.size(), names.size() > 1 ? "s" : ""));
+                              tally.error_count, tally.error_count > 1 ? "s" : "", tally.segments,
+                              names.size(), names.size() > 1 ? "s" : ""));
 }
 
 StressOutcome run_stress(StressParameters parameters, const Machine& machine, std::ostream& out,

@@ -115,8 +115,14 @@ public:
     return starter(std::move(body));
   }
   void pin_current_thread(const LogicalProcessor& processor) const override {
+    pinned_here() = processor;
     const std::lock_guard lock(lock_);
     pins.push_back(processor);
+  }
+  /// The processor the calling thread was last pinned to.
+  static std::optional<LogicalProcessor>& pinned_here() {
+    thread_local std::optional<LogicalProcessor> processor;
+    return processor;
   }
 
   std::string check_writable_file(const std::string& path) const override {
