@@ -40,10 +40,17 @@ template <typename T> T parse_decimal(const std::string& text, const std::string
   return static_cast<T>(value);
 }
 
-// A decimal number from `low` to `high`, or the parser's validation error.
+// A decimal number from `low` to `high`, or the parser's error naming that range.
 std::uint32_t parse_in_range(const std::string& text, const std::string& option, std::uint32_t low,
                              std::uint32_t high) {
-  const auto value = parse_decimal<std::uint32_t>(text, option);
+  std::uint32_t value = 0;
+  try {
+    value = parse_decimal<std::uint32_t>(text, option);
+  } catch (const CLI::ConversionError&) {
+    throw CLI::ConversionError(
+        fmt::format("Could not convert '{}' for option {}: expected a whole number from {} to {}",
+                    text, option, low, high));
+  }
   if (value < low || value > high) {
     throw CLI::ValidationError(
         fmt::format("Value {} for option {} is out of range: expected a whole number from {} to {}",
@@ -172,7 +179,13 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       app.add_option_function<std::string>(
              "--runs",
              [&](const std::string& v) {
-               line.runs = parse_in_range(v, "--runs", min_runs, max_runs);
+               line.runs = parse_decimal<std::uint32_t>(v, "--runs");
+               if (line.runs < min_runs || line.runs > max_runs) {
+                 throw CLI::ValidationError(
+                     fmt::format("Value {} for option --runs is out of range: expected a whole "
+                                 "number from {} to {}",
+                                 v, min_runs, max_runs));
+               }
              },
              fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
                          max_runs))
@@ -187,8 +200,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
              [&](const std::string& v) {
                line.stress_minutes = parse_in_range(v, "--stress", 0, max_stress_minutes);
              },
-             fmt::format("Run a stability test of minutes (0-{}, 0 until Ctrl-C) instead of the "
-                         "bench",
+             fmt::format("Run a stability test for minutes (0-{}, 0 runs until Ctrl-C) instead "
+                         "of the bench",
                          max_stress_minutes))
           ->type_name("minutes");
   stress->excludes(runs)->excludes(duration);
@@ -197,7 +210,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
          [&](const std::string& v) {
            line.stress_load = choice_named(stress_load_table, v).value_or(StressLoad::steady);
          },
-         "Load of the stability test")
+         "Stability test load: steady, cycle (one core at a time) or pulse (on and off)")
       ->type_name("load")
       ->check(CLI::IsMember(choice_names(stress_load_table)))
       ->needs(stress);
