@@ -30,8 +30,10 @@ EXPECTED_BUILD = os.environ.get("VELTO_EXPECT_BUILD")
 # The package's pure functions are tested directly as well.
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-FIXTURE_RECORDS = sorted(os.path.join(FIXTURES, name) for name in os.listdir(FIXTURES)
-                         if name.endswith(".json"))
+_FIXTURES = sorted(name for name in os.listdir(FIXTURES) if name.endswith(".json"))
+# The benchmark records velto wrote (version 1) and the stress records, by name.
+FIXTURE_RECORDS = [os.path.join(FIXTURES, n) for n in _FIXTURES if "-stress" not in n]
+STRESS_RECORDS = [os.path.join(FIXTURES, n) for n in _FIXTURES if "-stress" in n]
 
 
 def report(*args, env=None):

@@ -6,7 +6,7 @@ import struct
 import pytest
 from matplotlib import image
 
-from conftest import FIXTURE_RECORDS, error_lines, load, report, save
+from conftest import FIXTURE_RECORDS, STRESS_RECORDS, error_lines, load, report, save
 from velto_report.checks import summarise
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
@@ -128,12 +128,13 @@ def test_timeline_without_samples_is_refused(fresh, tmp_path):
     assert not out.exists()
 
 
-@pytest.mark.parametrize("command", ["plot", "timeline"])
+@pytest.mark.parametrize("command", ["plot", "timeline", "stress"])
 @pytest.mark.parametrize("suffix", [".svg", ".png"])
 def test_charts_are_the_same_bytes_every_time(tmp_path, command, suffix):
     first, second = tmp_path / ("a" + suffix), tmp_path / ("b" + suffix)
+    files = STRESS_RECORDS if command == "stress" else FIXTURE_RECORDS
     for out in (first, second):
-        assert report(command, *FIXTURE_RECORDS, "-o", out).returncode == 0
+        assert report(command, *files, "-o", out).returncode == 0
     assert first.read_bytes() == second.read_bytes()
 
 

@@ -12,8 +12,8 @@ import warnings
 from collections import Counter
 from functools import reduce
 
-from conftest import (FIXTURE_RECORDS, csv_rows, error_lines, load, number, report, save,
-                      set_at)
+from conftest import (FIXTURE_RECORDS, STRESS_RECORDS, csv_rows, error_lines, load, number,
+                      report, save, set_at)
 from velto_report import cli
 
 # linux-x86_64-2-threads.json: its first run's rows are thread 1, then thread 0.
@@ -91,6 +91,40 @@ def test_a_contradiction_is_one_line_naming_the_first(tmp_path):
     assert error_lines(result) == [f"velto-report: {path}: {line}"
                                    for path, (_, line) in zip(paths, CONTRADICTIONS)]
     assert [row["file"] for row in csv_rows(result.stdout)] == [TWO_THREADS]
+
+
+PROCESSOR = ["stress", "processors", 0]
+# (an edit of the stress record, the line's text after "<file>: ")
+STRESS_CONTRADICTIONS = [
+    (set_at(["stress", "segments"], 170), "segments is 170, its processors give 173 "
+                                          "(at $.stress.segments)"),
+    (set_at(["stress", "error_count"], 3), "error_count is 3, its processors give 2 "
+                                           "(at $.stress.error_count)"),
+    (lambda r: r["stress"]["errors"].pop(), "errors holds 1 entries, an error_count of 2 keeps "
+                                            "2 (at $.stress.errors)"),
+    (set_at(["stress", "grid_sizes"], [192, 64]), "grid_sizes are not in ascending order "
+                                                  "(at $.stress.grid_sizes)"),
+    (set_at(["stress", "errors", 1, "processor"], 7), "processor 7 is not among the processors "
+                                                      "(at $.stress.errors[1].processor)"),
+    (set_at(PROCESSOR + ["first_error_s"], 3.5), "first_error_s is 3.5 with 0 errors "
+                                                 "(at $.stress.processors[0].first_error_s)"),
+    (set_at(PROCESSOR + ["median_mgups", "128"], 250.0), "median_mgups names grid size 128, "
+     "which is not among grid_sizes (at $.stress.processors[0].median_mgups)"),
+    (lambda r: r["stress"]["processors"][0].update(median_mgups={"192": 189.9}, slow=["64"]),
+     "slow names grid size 64, which has no median_mgups (at $.stress.processors[0].slow)"),
+]
+
+
+def test_a_stress_record_whose_counts_do_not_add_up_is_refused(tmp_path):
+    paths = []
+    for i, (edit, _) in enumerate(STRESS_CONTRADICTIONS):
+        record = load(STRESS_RECORDS[0])
+        edit(record)
+        paths.append(save(tmp_path / f"stress-{i}.json", record))
+    result = report("table", "--csv", *paths)
+    assert (result.returncode, result.stdout) == (1, "")
+    assert error_lines(result) == [f"velto-report: {path}: contradicts itself: {line}"
+                                   for path, (_, line) in zip(paths, STRESS_CONTRADICTIONS)]
 
 
 def test_the_summary_is_computed_and_the_records_own_only_checked(tmp_path):
@@ -220,3 +254,4 @@ def test_mutated_records_never_end_in_a_traceback(tmp_path):
     # Shown with -s.
     print(f"\n{MUTANTS} mutants, {invocations} invocations, {outputs} outputs, "
           f"{len(refused)} refused: " + ", ".join(f"{n} {k}" for k, n in kinds.most_common()))
+

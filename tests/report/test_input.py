@@ -25,8 +25,8 @@ BAD_INPUTS = [
     ("no_schema", b"{\"results\": []}", "not a velto result record (no \"schema\" field)"),
     ("other_format", set_at(["schema"], "other-result"),
      "not a velto result record (schema is \"other-result\")"),
-    ("newer", set_at(["schema_version"], 2),
-     "schema_version 2 is newer than this velto-report reads (1); a newer velto-report reads it"),
+    ("newer", set_at(["schema_version"], 3),
+     "schema_version 3 is newer than this velto-report reads (2); a newer velto-report reads it"),
     ("no_summary", _drop("summary"),
      "not valid against the record schema: 'summary' is a required property"),
     ("grid_as_text", set_at(["config", "grid_size"], "192"),
@@ -35,6 +35,13 @@ BAD_INPUTS = [
     ("valid_without_score", set_at(["runs", 0, "score_mgups"], None),
      "not valid against the record schema: None is not of type 'number' "
      "(at $.runs[0].score_mgups)"),
+    ("version_2_without_kind", set_at(["schema_version"], 2),
+     "not valid against the record schema: 'kind' is a required property"),
+    ("version_1_with_kind", set_at(["kind"], "benchmark"),
+     "not valid against the record schema: Additional properties are not allowed "
+     "('kind' was unexpected)"),
+    ("benchmark_with_stress", lambda r: r.update(schema_version=2, kind="benchmark", stress={}),
+     "not valid against the record schema: False schema does not allow {} (at $.stress)"),
 ]
 
 
@@ -64,6 +71,13 @@ def test_bad_input_is_one_line_and_the_rest_is_still_read(tmp_path, name, conten
     assert error_lines(alone) == [f"velto-report: {bad}: {why}"]
 
 
+def test_a_version_2_benchmark_record_reads_as_its_version_1(tmp_path):
+    record = dict(load(FIXTURE_RECORDS[0]), schema_version=2, kind="benchmark")
+    path = save(tmp_path / "version-2.json", record)
+    first, second = csv_rows(report("table", "--csv", FIXTURE_RECORDS[0], path).stdout)
+    assert dict(first, file=path) == second
+
+
 @pytest.mark.parametrize("command", ["plot", "timeline"])
 def test_charts_draw_the_files_they_read(tmp_path, command):
     bad = make_bad(tmp_path, "newer", BAD_INPUTS[7][1])
@@ -88,6 +102,7 @@ def test_charts_draw_the_files_they_read(tmp_path, command):
     ["table", "--per-run", "--colour", FIXTURE_RECORDS[0]],
     ["plot", FIXTURE_RECORDS[0]],
     ["timeline", FIXTURE_RECORDS[0], "-o"],
+    ["stress", FIXTURE_RECORDS[0], FIXTURE_RECORDS[1], "-o", "chart.svg"],
 ])
 def test_bad_command_line_is_status_2(args):
     result = report(*args)
@@ -100,10 +115,11 @@ def test_bad_command_line_is_status_2(args):
 
 
 @pytest.mark.parametrize("args, words", [
-    (["--help"], ["table", "plot", "timeline", "exit status"]),
+    (["--help"], ["table", "plot", "timeline", "stress", "exit status"]),
     (["table", "--help"], ["--per-run", "--relative", "--markdown", "--csv", "--sort"]),
     (["plot", "--help"], ["-o OUT", "--force"]),
     (["timeline", "--help"], ["-o OUT"]),
+    (["stress", "--help"], ["-o OUT", "FILE"]),
 ])
 def test_help(args, words):
     result = report(*args)

@@ -1,4 +1,5 @@
-"""The bar chart of scores and the timeline of rates, as PNG or SVG.
+"""The bar chart of scores, the timeline of rates and the segment rates of a stress test,
+as PNG or SVG.
 
 matplotlib is imported only here and only when a chart is drawn, so that the
 table works without it. The figures have a fixed size and no timestamps, so the
@@ -8,7 +9,7 @@ same records give the same bytes.
 import os
 import tempfile
 
-from velto_report.names import record_labels
+from velto_report.names import record_labels, threads_text
 from velto_report.records import SetupError
 
 # A run that lost more than this between the first and the last fifth of its
@@ -153,6 +154,90 @@ def draw_timeline(records):
     axes.set_title(_title(records, "velto rate over time"))
     axes.grid(alpha=0.3)
     axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    return figure
+
+
+# The colour cycle without its red, which marks the errors.
+_PROCESSOR_COLOURS = [f"C{i}" for i in range(10) if i != 3]
+
+
+def _processor_legend(p, sizes_shown):
+    text = f"processor {p['processor']} (core {p['core']})"
+    marks = []
+    if p["errors"]:
+        marks.append(f"{p['errors']} error" + ("" if p["errors"] == 1 else "s"))
+    slow = [size for size in sizes_shown if str(size) in p["slow"]]
+    if slow:
+        marks.append("slow at " + ", ".join(str(size) for size in slow))
+    return text + (": " + "; ".join(marks) if marks else "")
+
+
+def draw_stress(record):
+    """A Figure with a panel per grid size (rows) and workload (columns) that the segments
+    used, a line per processor: the rate of each segment against the seconds since the start.
+    Failed segments are red crosses, the record's errors red vertical lines in their panel; a
+    processor with errors or slow at a size is drawn thick and says so in the legend. Lines
+    carry the ids cpu-P-S-W (processor number, grid size, workload), crosses failed-P-S-W and
+    error lines error-N (by the record's errors) in an SVG. ChartError without a segment."""
+    from matplotlib.figure import Figure
+
+    stress = record.stress
+    points = [(s["grid_size"], s["workload"]) for p in record.processors for s in p["series"]]
+    sizes = sorted({size for size, _ in points})
+    workloads = [w for w in stress["workloads"] if any(w == pw for _, pw in points)]
+    workloads += sorted({w for _, w in points} - set(workloads))
+    if not points:
+        raise ChartError("the stress record has no segment to draw")
+    figure = Figure(figsize=(5.0 * len(workloads) + 3.2, 2.8 * len(sizes) + 0.9), dpi=100,
+                    layout="constrained")
+    grid = figure.subplots(len(sizes), len(workloads), sharex=True, squeeze=False)
+    handles = {}
+    for row, size in enumerate(sizes):
+        for column, workload in enumerate(workloads):
+            axes = grid[row][column]
+            for i, p in enumerate(record.processors):
+                flagged = p["errors"] > 0 or str(size) in p["slow"]
+                mine = [s for s in p["series"]
+                        if s["grid_size"] == size and s["workload"] == workload]
+                if not mine:
+                    continue
+                (line,) = axes.plot([s["t_s"] for s in mine], [s["rate_mgups"] for s in mine],
+                                    color=_PROCESSOR_COLOURS[i % len(_PROCESSOR_COLOURS)],
+                                    linestyle=_DASHES[(i // len(_PROCESSOR_COLOURS))
+                                                      % len(_DASHES)],
+                                    linewidth=2.4 if flagged else 1.0,
+                                    alpha=1.0 if flagged else 0.7, marker="o",
+                                    markersize=3 if flagged else 2)
+                line.set_gid(f"cpu-{p['processor']}-{size}-{workload}")
+                handles.setdefault(i, line)
+                failed = [s for s in mine if not s["ok"]]
+                if failed:
+                    crosses = axes.scatter([s["t_s"] for s in failed],
+                                           [s["rate_mgups"] for s in failed], marker="X", s=110,
+                                           color="red", edgecolors="black", linewidths=0.6,
+                                           zorder=5)
+                    crosses.set_gid(f"failed-{p['processor']}-{size}-{workload}")
+            for n, error in enumerate(stress["errors"]):
+                if error["grid_size"] == size and error["workload"] == workload:
+                    axes.axvline(error["t_s"], color="red", linewidth=1.0, linestyle=":",
+                                 zorder=1).set_gid(f"error-{n}")
+            rates = [s["rate_mgups"] for p in record.processors for s in p["series"]
+                     if s["grid_size"] == size and s["workload"] == workload]
+            # Room above the fastest segment for the crosses.
+            axes.set_ylim(0, max(rates, default=0.0) * 1.15 or 1.0)
+            axes.set_title(f"{workload}, {_grid_text(size)}", fontsize=10)
+            axes.grid(alpha=0.3)
+            if column == 0:
+                axes.set_ylabel("MGups per segment")
+            if row == len(sizes) - 1:
+                axes.set_xlabel("seconds since the start")
+    labels = [_processor_legend(record.processors[i], sizes) for i in sorted(handles)]
+    grid[0][-1].legend([handles[i] for i in sorted(handles)], labels, loc="upper left",
+                       bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    errors = stress["error_count"]
+    figure.suptitle(f"velto stress: {record.short_brand}, {threads_text(record.threads)}, "
+                    f"{stress['load']} load, {stress['elapsed_s']:.0f} s, {stress['end']}, "
+                    f"{errors} error" + ("" if errors == 1 else "s"))
     return figure
 
 

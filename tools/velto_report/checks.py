@@ -11,6 +11,9 @@ problem found is the one reported:
    time, and the run's score is the sum of its rows' rates;
 4. the summary: its counts and figures are those of the valid runs' scores.
 
+A stress record has neither runs nor summary; after 1 and 2 its counts must
+add up instead (stress_problem).
+
 velto writes every digit of a double, so a record's figures come back exactly;
 the tolerance only absorbs a build whose arithmetic rounds differently.
 """
@@ -57,8 +60,10 @@ def _add(values):
 def problem(record):
     """The first thing in a schema-valid record that velto could not have written, as one
     line; None when there is none."""
-    return (_number_problem(record, "$") or _negative_problem(record) or _runs_problem(record)
-            or _summary_problem(record))
+    first = _number_problem(record, "$") or _negative_problem(record)
+    if first or record["kind"] == "stress":
+        return first or _stress_problem(record["stress"])
+    return _runs_problem(record) or _summary_problem(record)
 
 
 def _figure(value):
@@ -102,7 +107,7 @@ def _not_negative(record):
     for name in ("fast", "coarse"):
         for key in ("frequency_hz", "report_frequency_hz"):
             yield f"$.timers.{name}.{key}", record["timers"][name][key]
-    for i, run in enumerate(record["runs"]):
+    for i, run in enumerate(record.get("runs", [])):
         for j, row in enumerate(run["threads"]):
             for key in ("fast_us", "coarse_ms", "rate_mgups"):
                 yield f"$.runs[{i}].threads[{j}].{key}", row[key]
@@ -190,4 +195,50 @@ def _summary_problem(record):
             source = "the valid runs' scores"
         if not same:
             return _contradiction(key, written[key], source, value, f"$.summary.{key}")
+    return None
+
+
+# A stress record keeps the first this many errors; error_count counts them all.
+ERRORS_KEPT = 1000
+
+
+def _stress_problem(stress):
+    processors = stress["processors"]
+    where = "$.stress"
+    for key, row_key in (("segments", "segments"), ("error_count", "errors")):
+        total = sum(p[row_key] for p in processors)
+        if stress[key] != total:
+            return _contradiction(key, stress[key], "its processors", total, f"{where}.{key}")
+    kept = min(stress["error_count"], ERRORS_KEPT)
+    if len(stress["errors"]) != kept:
+        return (f"contradicts itself: errors holds {len(stress['errors'])} entries, an "
+                f"error_count of {stress['error_count']} keeps {kept} (at {where}.errors)")
+    sizes = stress["grid_sizes"]
+    if sizes != sorted(sizes):
+        return f"contradicts itself: grid_sizes are not in ascending order (at {where}.grid_sizes)"
+    numbers = {p["processor"] for p in processors}
+    for i, error in enumerate(stress["errors"]):
+        if error["processor"] not in numbers:
+            return (f"contradicts itself: processor {error['processor']} is not among the "
+                    f"processors (at {where}.errors[{i}].processor)")
+    for j, p in enumerate(processors):
+        found = _processor_problem(p, {str(size) for size in sizes}, f"{where}.processors[{j}]")
+        if found:
+            return found
+    return None
+
+
+def _processor_problem(p, sizes, path):
+    if (p["first_error_s"] is None) != (p["errors"] == 0):
+        return (f"contradicts itself: first_error_s is {_figure(p['first_error_s'])} with "
+                f"{p['errors']} errors (at {path}.first_error_s)")
+    for key in ("median_mgups", "slow"):
+        stray = sorted(set(p[key]) - sizes, key=int)
+        if stray:
+            return (f"contradicts itself: {key} names grid size {stray[0]}, which is not "
+                    f"among grid_sizes (at {path}.{key})")
+    missing = sorted(set(p["slow"]) - set(p["median_mgups"]), key=int)
+    if missing:
+        return (f"contradicts itself: slow names grid size {missing[0]}, which has no "
+                f"median_mgups (at {path}.slow)")
     return None

@@ -1,4 +1,5 @@
-"""The command line: table, plot and timeline over result records.
+"""The command line: table, plot and timeline over result records, stress over a stress
+record.
 
 Exit status: 0 when every file was read and the output made, 1 when a file was
 refused (the others are still reported) or the output could not be made, 2 for
@@ -32,16 +33,19 @@ def build_parser():
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     table_parser = commands.add_parser(
-        "table", help="a table with a row per record",
+        "table", help="a table with a row per record (per processor for stress records)",
         description="A row per record: machine, OS, build, threads, grid size, workload, the "
                     "median score of the valid runs (MGups) with min, max and spread, valid "
                     "runs of all, the largest share other programs took, the strongest "
-                    "throttle, and the score relative to a reference row.",
+                    "throttle, and the score relative to a reference row. Stress records "
+                    "give a row per processor instead: its segments, errors, median segment "
+                    "rate at each grid size (marked slow more than 10%% below its "
+                    "performance level's) and the time of its first error.",
         epilog=_EXIT_TEXT)
     table_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
     table_parser.add_argument("--per-run", action="store_true",
                               help="a row per run instead of per record")
-    table_parser.add_argument("--relative", choices=["first", "best"], default="first",
+    table_parser.add_argument("--relative", choices=["first", "best"],
                               help="the row the relative column compares with (default: first)")
     form = table_parser.add_mutually_exclusive_group()
     form.add_argument("--markdown", action="store_true", help="a Markdown pipe table")
@@ -71,20 +75,46 @@ def build_parser():
     timeline_parser.add_argument("-o", "--output", required=True, type=_chart_path,
                                  metavar="OUT",
                                  help="the chart to write, PNG or SVG by its extension")
+
+    stress_parser = commands.add_parser(
+        "stress", help="the segment rates of a stress record over time",
+        description="A panel per grid size and workload of the stress record, a line per "
+                    "processor: the rate of each of its segments against the seconds since "
+                    "the start. Errors are red crosses and red vertical lines; a processor "
+                    "with errors or slow at a size is drawn thick and marked in the legend.",
+        epilog=_EXIT_TEXT)
+    stress_parser.add_argument("file", metavar="FILE", help="a stress record")
+    stress_parser.add_argument("-o", "--output", required=True, type=_chart_path, metavar="OUT",
+                               help="the chart to write, PNG or SVG by its extension")
     return parser
+
+
+class KindError(Exception):
+    """Records of a kind the command does not take together or options that do not apply."""
+
+
+# The kinds each command reads; a record of another kind is refused like a bad file.
+_KINDS = {"table": ("benchmark", "stress"), "plot": ("benchmark",),
+          "timeline": ("benchmark",), "stress": ("stress",)}
+_OTHER_COMMAND = {"benchmark": "table, plot and timeline read it",
+                  "stress": "table and stress read it"}
 
 
 def _error(text):
     print(f"{PROG}: {text}", file=sys.stderr)
 
 
-def _read_all(paths):
+def _read_all(paths, command):
     reader = RecordReader()
     records = []
     refused = 0
     for path in paths:
         try:
-            records.append(reader.read(path))
+            record = reader.read(path)
+            if record.kind not in _KINDS[command]:
+                raise Refused(f"a {record.kind} record: {command} does not draw it "
+                              f"({_OTHER_COMMAND[record.kind]})")
+            records.append(record)
         except Refused as e:
             _error(f"{path}: {e}")
             refused += 1
@@ -104,8 +134,17 @@ def _write_stdout(text):
 
 def _table(args, records):
     form = "markdown" if args.markdown else "csv" if args.csv else "text"
-    text = table.table(records, per_run=args.per_run, relative=args.relative, sort=args.sort,
-                       form=form)
+    kinds = {r.kind for r in records}
+    if len(kinds) > 1:
+        raise KindError("benchmark and stress records make different tables: give them to "
+                        "separate commands")
+    if kinds == {"stress"}:
+        if args.per_run or args.relative or args.sort:
+            raise KindError("--per-run, --relative and --sort are for benchmark records; "
+                            "a stress table has a row per processor")
+        return _write_stdout(table.stress_table(records, form=form))
+    text = table.table(records, per_run=args.per_run, relative=args.relative or "first",
+                       sort=args.sort, form=form)
     return _write_stdout(text)
 
 
@@ -116,8 +155,10 @@ def _chart(args, records):
             if why:
                 raise charts.ChartError(why)
         figure = charts.draw_scores(records)
-    else:
+    elif args.command == "timeline":
         figure = charts.draw_timeline(records)
+    else:
+        figure = charts.draw_stress(records[0])
     try:
         charts.save(figure, args.output)
     except OSError as e:
@@ -130,11 +171,12 @@ def main(argv):
     try:
         if args.command != "table":
             charts.load_matplotlib()
-        records, refused = _read_all(args.files)
+        files = [args.file] if args.command == "stress" else args.files
+        records, refused = _read_all(files, args.command)
         if not records:
             return 1
         done = _table(args, records) if args.command == "table" else _chart(args, records)
-    except (SetupError, charts.ChartError) as e:
+    except (SetupError, charts.ChartError, KindError) as e:
         _error(str(e))
         return 1
     return 0 if done and not refused else 1

@@ -96,6 +96,8 @@ class RecordReader:
                           f"({SCHEMA_VERSION}); a newer velto-report reads it")
         if _too_deep(document):
             raise Refused(_TOO_DEEP)
+        if version == 1:
+            document = _from_version_1(document)
         import jsonschema
         error = jsonschema.exceptions.best_match(validator.iter_errors(document))
         if error is not None:
@@ -105,10 +107,27 @@ class RecordReader:
         found = problem(document)
         if found:
             raise Refused(found)
+        if document["kind"] == "stress":
+            return StressRecord(path, document)
         return Record(path, document)
 
 
 _TOO_DEEP = "not a velto result record (nested too deeply)"
+
+
+def _from_version_1(document):
+    """A version-1 record as version 2 writes it: a benchmark record, kind after
+    schema_version. Version 1 had no kind, so one given is refused as the schema of that
+    version would refuse it."""
+    if "kind" in document:
+        raise Refused("not valid against the record schema: Additional properties are not "
+                      "allowed ('kind' was unexpected)")
+    upgraded = {}
+    for key, value in document.items():
+        upgraded[key] = 2 if key == "schema_version" else value
+        if key == "schema_version":
+            upgraded["kind"] = "benchmark"
+    return upgraded
 
 
 def _too_deep(document):
@@ -129,16 +148,34 @@ def _valid_runs(runs):
     return [r for r in runs if r["valid"]]
 
 
-class Record:
-    """One checked record and the figures a report shows of it."""
+class _Envelope:
+    """What every record holds: the machine, the build and the options."""
 
     def __init__(self, path, data):
         self.path = path
         self.data = data
+        self.kind = data["kind"]
         self.brand = data["machine"]["brand"]
         self.short_brand = shorten_brand(self.brand, data["machine"]["vendor"])
         self.build = build_name(data["velto"])
         self.os = os_text(data["machine"])
+
+
+class StressRecord(_Envelope):
+    """One checked stress record: the test's settings and outcome, and its processors."""
+
+    def __init__(self, path, data):
+        super().__init__(path, data)
+        self.stress = data["stress"]
+        self.processors = self.stress["processors"]
+        self.threads = self.stress["threads"]
+
+
+class Record(_Envelope):
+    """One checked benchmark record and the figures a report shows of it."""
+
+    def __init__(self, path, data):
+        super().__init__(path, data)
         self.grid_size = data["config"]["grid_size"]
         self.workload = data["config"]["workload"]
         self.runs = data["runs"]

@@ -1,4 +1,5 @@
-"""The comparison table: one row per record (or per run), as aligned text, Markdown or CSV.
+"""The comparison table: one row per record (or per run), as aligned text, Markdown or CSV;
+for stress records one row per processor.
 
 The text and Markdown forms are for reading: rounded figures, the shortened
 brand, a dash where a figure does not exist. CSV is for other programs: every
@@ -8,6 +9,7 @@ exist.
 
 import csv
 import io
+import os
 
 DASH = "-"
 
@@ -201,12 +203,67 @@ def format_csv(rows, columns):
     return out.getvalue()
 
 
+def _stress_columns(records, sizes):
+    """The per-processor columns; the text shows which record a row is of only when there
+    are several."""
+    columns = [Column(None, "file", "file"), Column(None, "brand", "brand")]
+    if len(records) > 1:
+        columns.append(Column("record", None, "record"))
+    columns += [
+        Column("processor", "processor", "processor", numeric=True),
+        Column(None, "group", "group"),
+        Column("core", "core", "core", numeric=True),
+        Column(None, "node", "node"),
+        Column(None, "perf_level", "perf_level"),
+        Column("segments", "segments", "segments", numeric=True),
+        Column("errors", "errors", "errors", numeric=True),
+    ]
+    for size in sizes:
+        columns += [Column(f"MGups {size}", f"mgups_{size}", f"mgups_{size}", numeric=True,
+                           text_key=f"mgups_{size}_text"),
+                    Column(None, f"slow_{size}", f"slow_{size}")]
+    columns.append(Column("first error", "first_error_s", "first_error_s", _fixed(1, "s"),
+                          numeric=True))
+    return columns
+
+
+def stress_rows(records, sizes):
+    """One row per processor of every stress record, in the order the test walked them: its
+    segments and errors, its median rate at each size (marked "slow" where it is more than
+    10% below its performance level's) and the time of its first error."""
+    rows = []
+    for record in records:
+        for p in record.processors:
+            row = {key: p[key] for key in ("processor", "group", "core", "node", "perf_level",
+                                           "segments", "errors", "first_error_s")}
+            row.update(file=record.path, brand=record.brand,
+                       record=os.path.basename(record.path))
+            for size in sizes:
+                rate = p["median_mgups"].get(str(size))
+                slow = str(size) in p["slow"]
+                row[f"mgups_{size}"] = rate
+                row[f"slow_{size}"] = slow
+                row[f"mgups_{size}_text"] = (None if rate is None else
+                                             ("slow " if slow else "") + _MGUPS(rate))
+            rows.append(row)
+    return rows
+
+
+def stress_table(records, form="text"):
+    """The per-processor table of stress records, a column of medians per grid size any of
+    them used."""
+    sizes = sorted({size for r in records for size in r.stress["grid_sizes"]})
+    return _FORMATTERS[form](stress_rows(records, sizes), _stress_columns(records, sizes))
+
+
+_FORMATTERS = {"text": format_text, "markdown": format_markdown, "csv": format_csv}
+
+
 def table(records, per_run=False, relative="first", sort=None, form="text"):
-    """The table of records in the form asked for ("text", "markdown" or "csv")."""
+    """The table of benchmark records in the form asked for ("text", "markdown" or "csv")."""
     rows = run_rows(records) if per_run else record_rows(records)
     if sort == "score":
         rows = sort_by_score(rows)
     add_relative(rows, relative)
     columns = RUN_COLUMNS if per_run else RECORD_COLUMNS
-    formatter = {"text": format_text, "markdown": format_markdown, "csv": format_csv}[form]
-    return formatter(rows, columns)
+    return _FORMATTERS[form](rows, columns)
