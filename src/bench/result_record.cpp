@@ -177,13 +177,14 @@ json stress_json(const StressOutcome& outcome) {
     const ProcessorTally& t = tally.processors[i];
     json medians = json::object();
     json slow = json::array();
-    for (std::size_t s = 0; s < p.plan.grid_sizes.size(); ++s) {
-      const std::string size = fmt::format("{}", p.plan.grid_sizes[s]);
-      if (rates[i].median[s]) {
-        medians[size] = *rates[i].median[s];
+    for (std::size_t k = 0; k < p.plan.segments.size(); ++k) {
+      const KnownAnswer& kind = p.plan.segments[k];
+      const std::string workload(name_of_choice(workload_table, kind.workload));
+      if (rates[i].median[k]) {
+        medians[workload][fmt::format("{}", kind.grid_size)] = *rates[i].median[k];
       }
-      if (rates[i].slow[s]) {
-        slow.push_back(size);
+      if (rates[i].slow[k]) {
+        slow.push_back({{"workload", workload}, {"grid_size", kind.grid_size}});
       }
     }
     json series = json::array();

@@ -108,11 +108,16 @@ std::unique_ptr<FieldSolver> make_solver(WorkloadKind kind, std::uint32_t thread
 StressRun::StressRun(const StressParameters& parameters, StressTally& tally)
     : parameters_(parameters), tally_(tally), threads_(parameters.plan.threads),
       busy_(std::make_unique<std::atomic<bool>[]>(parameters.plan.walk.size())),
+      next_kind_(std::make_unique<std::atomic<std::uint64_t>[]>(parameters.plan.walk.size())),
       pulse_(parameters.seed) {
   tally_.processors.resize(parameters.plan.walk.size());
   tally_.errors.reserve(max_kept_errors);
   for (std::uint32_t t = 0; t < parameters.plan.threads && t < parameters.plan.walk.size(); ++t) {
     busy_[t].store(true, std::memory_order_relaxed);
+  }
+  // Side by side, the first threads start on different kinds.
+  for (std::size_t p = 0; p < parameters.plan.walk.size(); ++p) {
+    next_kind_[p].store(p, std::memory_order_relaxed);
   }
 }
 
@@ -403,7 +408,8 @@ void StressRun::work(Worker& worker) {
   double arrived_s = 0.0;
   draw_status(worker, true);
   for (std::uint64_t segment = 0;; ++segment) {
-    const KnownAnswer& answer = kinds[(segment + worker.index()) % kinds.size()];
+    const std::uint64_t turn = next_kind_[processor].fetch_add(1, std::memory_order_relaxed);
+    const KnownAnswer& answer = kinds[static_cast<std::size_t>(turn % kinds.size())];
     const std::optional<SegmentEnd> end = run_segment(worker, thread, answer, segment);
     if (!end) {
       break;

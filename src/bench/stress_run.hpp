@@ -132,6 +132,9 @@ private:
   StressTally& tally_; ///< under the run's results lock
   std::vector<std::unique_ptr<ThreadState>> threads_;
   std::unique_ptr<std::atomic<bool>[]> busy_; ///< per walk entry: a thread is on it
+  /// Per walk entry: the next kind of segment it runs, so that every
+  /// processor runs every kind in turn whatever the walk's length.
+  std::unique_ptr<std::atomic<std::uint64_t>[]> next_kind_;
   std::mutex walk_lock_;
   std::mutex pulse_lock_;
   PulseSchedule pulse_;

@@ -82,8 +82,8 @@ void print_table(const StressParameters& parameters, const StressTally& tally, s
   const StressPlan& plan = parameters.plan;
   const std::vector<ProcessorRates> rates = processor_rates(plan, tally);
   std::vector<std::string> header = {"processor", "core", "node", "verified", "errors"};
-  for (const std::uint64_t n : plan.grid_sizes) {
-    header.push_back(fmt::format("MGups {}", n));
+  for (const KnownAnswer& kind : plan.segments) {
+    header.push_back(segment_label(kind));
   }
   header.push_back("first error");
   std::vector<std::vector<std::string>> rows = {header};
@@ -95,11 +95,11 @@ void print_table(const StressParameters& parameters, const StressTally& tally, s
         processor_name(processor.logical), fmt::format("{}", processor.logical.core),
         fmt::format("{}", processor.node), fmt::format("{}", t.segments - t.errors),
         fmt::format("{}", t.errors)};
-    for (std::size_t s = 0; s < plan.grid_sizes.size(); ++s) {
-      const std::optional<double> median = rates[p].median[s];
-      row.push_back(median ? fmt::format("{:.2f}{}", *median, rates[p].slow[s] ? "*" : " ")
+    for (std::size_t k = 0; k < plan.segments.size(); ++k) {
+      const std::optional<double> median = rates[p].median[k];
+      row.push_back(median ? fmt::format("{:.2f}{}", *median, rates[p].slow[k] ? "*" : " ")
                            : std::string("- "));
-      any_slow = any_slow || rates[p].slow[s];
+      any_slow = any_slow || rates[p].slow[k];
     }
     row.push_back(t.first_error_s ? fmt::format("{:.3f}s", *t.first_error_s) : std::string("-"));
     rows.push_back(std::move(row));
@@ -117,8 +117,19 @@ void print_table(const StressParameters& parameters, const StressTally& tally, s
     }
     write_line(out, line);
   }
+  std::vector<std::string> legend;
+  for (const KnownAnswer& kind : plan.segments) {
+    const std::string label = segment_label(kind);
+    const std::string initials = label.substr(0, label.find(' '));
+    const std::string name(name_of_choice(workload_table, kind.workload));
+    const std::string entry = initials + " " + name;
+    if (std::find(legend.begin(), legend.end(), entry) == legend.end()) {
+      legend.push_back(entry);
+    }
+  }
+  write_line(out, fmt::format("median segment rates in MGups; {}", fmt::join(legend, ", ")));
   if (any_slow) {
-    write_line(out, "* more than 10% below the median of its performance level at that size");
+    write_line(out, "* more than 10% below the median of its performance level");
   }
 }
 
@@ -131,42 +142,57 @@ void print_banner(std::ostream& stream, const std::string& text) {
 
 } // namespace
 
+std::string segment_label(const KnownAnswer& kind) {
+  // The initials of the workload's words: standing_wave is "sw".
+  std::string initials;
+  bool word_start = true;
+  for (const char c : name_of_choice(workload_table, kind.workload)) {
+    if (word_start && c != '_') {
+      initials += c;
+    }
+    word_start = c == '_';
+  }
+  return fmt::format("{} {}", initials, kind.grid_size);
+}
+
 std::vector<ProcessorRates> processor_rates(const StressPlan& plan, const StressTally& tally) {
-  const std::size_t sizes = plan.grid_sizes.size();
+  const std::size_t kinds = plan.segments.size();
   std::vector<ProcessorRates> rates(plan.walk.size());
   for (std::size_t p = 0; p < plan.walk.size(); ++p) {
-    rates[p].median.resize(sizes);
-    rates[p].slow.assign(sizes, false);
-    for (std::size_t s = 0; s < sizes; ++s) {
+    rates[p].median.resize(kinds);
+    rates[p].slow.assign(kinds, false);
+    for (std::size_t k = 0; k < kinds; ++k) {
       std::vector<double> values;
       for (const SegmentPoint& point : tally.processors[p].series) {
-        if (point.ok && point.grid_size == plan.grid_sizes[s]) {
+        if (point.ok && point.grid_size == plan.segments[k].grid_size &&
+            point.workload == plan.segments[k].workload) {
           values.push_back(point.rate_mgups);
         }
       }
-      rates[p].median[s] = median_of(std::move(values));
+      rates[p].median[k] = median_of(std::move(values));
     }
   }
   for (std::size_t p = 0; p < plan.walk.size(); ++p) {
-    for (std::size_t s = 0; s < sizes; ++s) {
-      if (!rates[p].median[s]) {
+    for (std::size_t k = 0; k < kinds; ++k) {
+      if (!rates[p].median[k]) {
         continue;
       }
       std::vector<double> peers;
       for (std::size_t q = 0; q < plan.walk.size(); ++q) {
-        if (plan.walk[q].perf_level == plan.walk[p].perf_level && rates[q].median[s]) {
-          peers.push_back(*rates[q].median[s]);
+        if (plan.walk[q].perf_level == plan.walk[p].perf_level && rates[q].median[k]) {
+          peers.push_back(*rates[q].median[k]);
         }
       }
       const std::optional<double> level = median_of(std::move(peers));
-      rates[p].slow[s] = *rates[p].median[s] < 0.9 * *level;
+      rates[p].slow[k] = *rates[p].median[k] < 0.9 * *level;
     }
   }
   return rates;
 }
 
 bool stress_passed(const StressOutcome& outcome) {
-  if (outcome.tally.error_count != 0) {
+  // No error in no segment proves nothing.
+  if (outcome.tally.error_count != 0 || outcome.tally.segments == 0) {
     return false;
   }
   return outcome.end == StressEnd::finished ||

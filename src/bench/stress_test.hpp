@@ -25,13 +25,17 @@ struct StressOutcome {
   std::vector<RunProblem> problems; ///< what stopped it, besides errors
 };
 
-/// A processor's median segment rate at each size it ran, and whether it is
-/// more than 10% below the median of the processors of its performance level
-/// at that size.
+/// A processor's median segment rate for each kind of segment (workload and
+/// size) it ran, and whether it is more than 10% below the median of the
+/// processors of its performance level for that kind. Kinds are compared
+/// apart: the two workloads run at different rates.
 struct ProcessorRates {
-  std::vector<std::optional<double>> median; ///< by the plan's grid sizes
+  std::vector<std::optional<double>> median; ///< by the plan's segments
   std::vector<bool> slow;
 };
+
+/// "sw 64": a kind of segment as the table heads its column.
+std::string segment_label(const KnownAnswer& kind);
 
 /// The rates of every processor of the walk, from their series' verified points.
 std::vector<ProcessorRates> processor_rates(const StressPlan& plan, const StressTally& tally);
@@ -39,8 +43,8 @@ std::vector<ProcessorRates> processor_rates(const StressPlan& plan, const Stress
 /// The table, then the banner and the verdict line.
 void print_stress_verdict(const StressOutcome& outcome, std::ostream& out, std::ostream& err);
 
-/// Whether the test proved what it was asked to: no error, and it ran its
-/// time (or until Ctrl-C when asked for no time).
+/// Whether the test proved what it was asked to: at least one segment, no
+/// error, and it ran its time (or until Ctrl-C when asked for no time).
 bool stress_passed(const StressOutcome& outcome);
 
 /// Runs the test `parameters` describe (its plan from make_stress_plan) on
