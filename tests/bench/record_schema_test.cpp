@@ -2,6 +2,7 @@
 // a choice added to a table and not to the schema (or the other way round)
 // fails here rather than in a reader's validation.
 #include "bench/result_record.hpp"
+#include "bench/stress_run.hpp"
 #include "platform/system_info.hpp"
 #include "support/record_schema.hpp"
 
@@ -29,6 +30,8 @@ TEST(RecordSchema, EnumerationsNameAndVersionAreTheCodes) {
       {"/properties/machine/properties/vendor/enum", choice_names(cpu_vendor_table)},
       {"/$defs/timer/properties/source/enum", choice_names(timer_source_table)},
       {"/$defs/run/properties/reasons/items/enum", choice_names(run_issue_table)},
+      {"/$defs/stress/properties/load/enum", choice_names(stress_load_table)},
+      {"/$defs/stress/properties/end/enum", choice_names(stress_end_table)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(schema.at(json::json_pointer(c.pointer)).get<std::vector<std::string>>(), c.names)

@@ -62,7 +62,10 @@ TEST(ResultRecord, NamesItsFormatFirstAndKeepsTheInputs) {
   const std::string text = result_record_text(recorded_inputs());
   ASSERT_EQ(text.back(), '\n');
   const json record = json::parse(text);
-  EXPECT_EQ(text.rfind("{\n  \"schema\": \"velto-result\",\n  \"schema_version\": 1,", 0), 0u)
+  EXPECT_EQ(text.rfind("{\n  \"schema\": \"velto-result\",\n  \"schema_version\": 2,\n  "
+                       "\"kind\": \"benchmark\",",
+                       0),
+            0u)
       << text.substr(0, 80);
   EXPECT_EQ(record["velto"]["compiler"]["id"], "gcc");
   EXPECT_EQ(record["command_line"], json({"-s", "64", "--export-json", "r.json"}));
@@ -206,6 +209,53 @@ TEST(ResultRecord, VersionLineNamesTheBuildAndTheCompilersRelease) {
   for (const Case& c : cases) {
     EXPECT_EQ(version_line(c.build), c.line) << c.build.compiler_version;
   }
+}
+
+TEST(ResultRecord, StressRecordKeepsErrorsAndProcessorsInsteadOfRuns) {
+  RecordInputs in = recorded_inputs();
+  StressOutcome stress;
+  StressPlan& plan = stress.parameters.plan;
+  plan.threads = 2;
+  plan.grid_sizes = {64};
+  plan.segments = {{WorkloadKind::standing_wave, 64, 1000, 0xabcull}};
+  plan.walk = {{{0, 0, 0, 0}, 0, 0}, {{0, 1, 5, 1}, 1, 0}};
+  stress.tally.processors.resize(2);
+  ProcessorTally& second = stress.tally.processors[1];
+  second = {2, 2, 1.5, {}, 1, 0};
+  add_point(second, {0.5, WorkloadKind::standing_wave, 64, 300.0, true});
+  stress.tally.errors = {
+      {1.5, 1, 1, WorkloadKind::standing_wave, 64, 3, 0xabcull, 0x1ull, ""},
+      {2.5, 1, 0, WorkloadKind::standing_wave, 64, 4, {}, {}, "energy check failed"}};
+  stress.tally.error_count = 2;
+  stress.tally.segments = 2;
+  stress.end = StressEnd::stopped_on_error;
+  in.stress = stress;
+  const json record = json::parse(result_record_text(in));
+  EXPECT_EQ(record["kind"], "stress");
+  EXPECT_FALSE(record.contains("runs") || record.contains("summary"));
+  const json& s = record["stress"];
+  EXPECT_EQ(s["end"], "stopped_on_error");
+  EXPECT_EQ(s["known_answers"][0]["hash"], "0x0000000000000abc");
+  const json hash = {{"t_s", 1.5},
+                     {"processor", 5},
+                     {"group", 1},
+                     {"core", 1},
+                     {"node", 1},
+                     {"thread", 1},
+                     {"workload", "standing_wave"},
+                     {"grid_size", 64},
+                     {"segment", 3},
+                     {"kind", "hash"},
+                     {"expected_hash", "0x0000000000000abc"},
+                     {"found_hash", "0x0000000000000001"},
+                     {"message", nullptr}};
+  EXPECT_EQ(s["errors"][0], hash);
+  EXPECT_EQ(s["errors"][1]["kind"], "check");
+  EXPECT_EQ(s["errors"][1]["expected_hash"], nullptr);
+  EXPECT_EQ(s["errors"][1]["message"], "energy check failed");
+  EXPECT_EQ(s["processors"][1]["median_mgups"], json({{"standing_wave", {{"64", 300.0}}}}));
+  EXPECT_EQ(s["processors"][1]["first_error_s"], 1.5);
+  EXPECT_EQ(s["processors"][0]["median_mgups"], json::object());
 }
 
 } // namespace

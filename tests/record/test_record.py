@@ -243,3 +243,56 @@ def test_busy_neighbour_shows_in_other_cpu_share(tmp_path):
     record = load(path)
     validate(record)
     assert record["runs"][0]["other_cpu_share"] > 0.3
+
+
+def stress_rows(out):
+    """Verified and error counts of the stress table's rows, by processor name."""
+    lines = out.splitlines()
+    start = next(i for i, line in enumerate(lines) if line.lstrip().startswith("processor  core"))
+    rows = {}
+    for line in lines[start + 1:]:
+        cells = line.split()
+        if not cells or not cells[0][0].isdigit():
+            break
+        rows[cells[0]] = (int(cells[3]), int(cells[4]))
+    return rows
+
+
+def test_stress_with_two_threads_is_stable_and_its_record_agrees(tmp_path):
+    path = tmp_path / "stress.json"
+    result = velto("--stress", "1", "-n", "2", "-s", "64", "--no-prompt",
+                   "--export-json", arg(path), timeout=240)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == ""
+    assert "\nverdict: stable, " in result.stdout
+    record = load(path)
+    validate(record)
+    stress = record["stress"]
+    assert (record["kind"], stress["end"], stress["threads"]) == ("stress", "finished", 2)
+    assert stress["error_count"] == 0 and stress["segments"] >= 2
+    rows = stress_rows(result.stdout)
+    for processor in stress["processors"]:
+        name = str(processor["processor"])
+        if processor["group"]:
+            name = f"{processor['group']}:{name}"
+        assert rows[name] == (processor["segments"] - processor["errors"], processor["errors"])
+
+
+@pytest.mark.skipif(bool(EMULATOR), reason="signals reach the Windows program as Wine passes them")
+def test_ctrl_c_ends_an_untimed_stress_test_cleanly(tmp_path):
+    import signal
+    import time
+    path = tmp_path / "stress.json"
+    process = subprocess.Popen(
+        [PROGRAM, "--stress", "0", "-n", "1", "-s", "64", "--workload", "soft_gaussian",
+         "--export-json", str(path)],
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(6)  # long enough for a verified segment
+    process.send_signal(signal.SIGINT)
+    out, err = process.communicate(timeout=60)
+    assert process.returncode == 0, err
+    assert err == ""
+    assert "\nverdict: stable, " in out
+    record = load(path)
+    validate(record)
+    assert record["stress"]["end"] == "interrupted"
