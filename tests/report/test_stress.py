@@ -13,19 +13,16 @@ from test_charts import assert_drawn, svg_ids, svg_text
 STRESS = STRESS_RECORDS[0]
 
 
-KINDS = [("standing_wave", 64), ("soft_gaussian", 64), ("standing_wave", 192),
-         ("soft_gaussian", 192)]
-
-
 def test_csv_has_every_digit_of_each_processor_and_kind():
     rows = csv_rows(report("table", "--csv", STRESS).stdout)
-    assert [[r[key] for key in ("processor", "errors", "first_error_s")]
-            + [r[f"{c}_{w}_{s}"] for w, s in KINDS for c in ("mgups", "slow")] for r in rows] == [
-        [str(p["processor"]), str(p["errors"]),
-         "" if p["first_error_s"] is None else repr(p["first_error_s"])]
-        + [x for w, s in KINDS for x in (repr(p["median_mgups"][w][str(s)]),
+    stress = load(STRESS)["stress"]
+    kinds = [(a["workload"], a["grid_size"]) for a in stress["known_answers"]]
+    assert [[r["errors"], r["first_error_s"]] + [r[f"{c}_{w}_{s}"] for w, s in kinds
+                                                 for c in ("mgups", "slow")] for r in rows] == [
+        [str(p["errors"]), "" if p["first_error_s"] is None else repr(p["first_error_s"])]
+        + [x for w, s in kinds for x in (repr(p["median_mgups"][w][str(s)]),
                                          str({"workload": w, "grid_size": s} in p["slow"]).lower())]
-        for p in load(STRESS)["stress"]["processors"]]
+        for p in stress["processors"]]
 
 
 def test_text_has_a_column_per_kind_marks_the_slow_ones_and_a_kind_never_run_is_a_dash(tmp_path):
@@ -42,9 +39,8 @@ def test_text_has_a_column_per_kind_marks_the_slow_ones_and_a_kind_never_run_is_
         ["median segment rates in MGups; sw standing_wave, sg soft_gaussian"],
         ["* more than 10% below the median of its performance level"]]
     # Markdown takes the mark literally and drops the blank that stands in for it.
-    markdown = report("table", "--markdown", STRESS).stdout
-    assert "| 331.00 | 207.70 | 190.50 | 125.30 |" in markdown
-    assert "| 332.45 | 208.20 | 167.30\\* | 104.50\\* |" in markdown
+    assert "| 332.45 | 208.20 | 167.30\\* | 104.50\\* |" in report("table", "--markdown",
+                                                                 STRESS).stdout
 
 
 @pytest.mark.parametrize("args, line", [
