@@ -96,7 +96,7 @@ def test_a_contradiction_is_one_line_naming_the_first(tmp_path):
 PROCESSOR = ["stress", "processors", 0]
 # (an edit of the stress record, the line's text after "<file>: ")
 STRESS_CONTRADICTIONS = [
-    (set_at(["stress", "segments"], 170), "segments is 170, its processors give 173 "
+    (set_at(["stress", "segments"], 140), "segments is 140, its processors give 143 "
                                           "(at $.stress.segments)"),
     (set_at(["stress", "error_count"], 3), "error_count is 3, its processors give 2 "
                                            "(at $.stress.error_count)"),
@@ -108,10 +108,18 @@ STRESS_CONTRADICTIONS = [
                                                       "(at $.stress.errors[1].processor)"),
     (set_at(PROCESSOR + ["first_error_s"], 3.5), "first_error_s is 3.5 with 0 errors "
                                                  "(at $.stress.processors[0].first_error_s)"),
-    (set_at(PROCESSOR + ["median_mgups", "128"], 250.0), "median_mgups names grid size 128, "
-     "which is not among grid_sizes (at $.stress.processors[0].median_mgups)"),
-    (lambda r: r["stress"]["processors"][0].update(median_mgups={"192": 189.9}, slow=["64"]),
-     "slow names grid size 64, which has no median_mgups (at $.stress.processors[0].slow)"),
+    (set_at(["stress", "workloads"], ["standing_wave"]), "median_mgups names workload "
+     "soft_gaussian, which is not among workloads (at $.stress.processors[0].median_mgups."
+     "soft_gaussian)"),
+    (lambda r: r["stress"]["known_answers"].pop(), "median_mgups names soft_gaussian at 192, "
+     "which has no known answer (at $.stress.processors[0].median_mgups.soft_gaussian)"),
+    (set_at(PROCESSOR + ["slow"], [{"workload": "standing_wave", "grid_size": 128}]),
+     "slow names grid size 128, which is not among grid_sizes (at "
+     "$.stress.processors[0].slow[0])"),
+    (lambda r: r["stress"]["processors"][0].update(
+        median_mgups={}, slow=[{"workload": "standing_wave", "grid_size": 192}]),
+     "slow names standing_wave at 192, which has no median_mgups (at "
+     "$.stress.processors[0].slow[0])"),
 ]
 
 

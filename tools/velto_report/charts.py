@@ -9,7 +9,7 @@ same records give the same bytes.
 import os
 import tempfile
 
-from velto_report.names import record_labels, threads_text
+from velto_report.names import kind_label, record_labels, threads_text
 from velto_report.records import SetupError
 
 # A run that lost more than this between the first and the last fifth of its
@@ -161,14 +161,18 @@ def draw_timeline(records):
 _PROCESSOR_COLOURS = [f"C{i}" for i in range(10) if i != 3]
 
 
-def _processor_legend(p, sizes_shown):
+def _slow_kinds(p):
+    return {(s["workload"], s["grid_size"]) for s in p["slow"]}
+
+
+def _processor_legend(p, kinds_shown):
     text = f"processor {p['processor']} (core {p['core']})"
     marks = []
     if p["errors"]:
         marks.append(f"{p['errors']} error" + ("" if p["errors"] == 1 else "s"))
-    slow = [size for size in sizes_shown if str(size) in p["slow"]]
+    slow = [kind_label(*kind) for kind in kinds_shown if kind in _slow_kinds(p)]
     if slow:
-        marks.append("slow at " + ", ".join(str(size) for size in slow))
+        marks.append("slow at " + ", ".join(slow))
     return text + (": " + "; ".join(marks) if marks else "")
 
 
@@ -176,9 +180,10 @@ def draw_stress(record):
     """A Figure with a panel per grid size (rows) and workload (columns) that the segments
     used, a line per processor: the rate of each segment against the seconds since the start.
     Failed segments are red crosses, the record's errors red vertical lines in their panel; a
-    processor with errors or slow at a size is drawn thick and says so in the legend. Lines
-    carry the ids cpu-P-S-W (processor number, grid size, workload), crosses failed-P-S-W and
-    error lines error-N (by the record's errors) in an SVG. ChartError without a segment."""
+    processor with errors, or slow at a panel's kind, is drawn thick there, and the legend
+    names its errors and slow kinds. Lines carry the ids cpu-P-S-W (processor number, grid
+    size, workload), crosses failed-P-S-W and error lines error-N (by the record's errors) in
+    an SVG. ChartError without a segment."""
     from matplotlib.figure import Figure
 
     stress = record.stress
@@ -196,7 +201,7 @@ def draw_stress(record):
         for column, workload in enumerate(workloads):
             axes = grid[row][column]
             for i, p in enumerate(record.processors):
-                flagged = p["errors"] > 0 or str(size) in p["slow"]
+                flagged = p["errors"] > 0 or (workload, size) in _slow_kinds(p)
                 mine = [s for s in p["series"]
                         if s["grid_size"] == size and s["workload"] == workload]
                 if not mine:
@@ -225,13 +230,15 @@ def draw_stress(record):
                      if s["grid_size"] == size and s["workload"] == workload]
             # Room above the fastest segment for the crosses.
             axes.set_ylim(0, max(rates, default=0.0) * 1.15 or 1.0)
-            axes.set_title(f"{workload}, {_grid_text(size)}", fontsize=10)
+            axes.set_title(f"{kind_label(workload, size)}: {workload}, {_grid_text(size)}",
+                           fontsize=10)
             axes.grid(alpha=0.3)
             if column == 0:
                 axes.set_ylabel("MGups per segment")
             if row == len(sizes) - 1:
                 axes.set_xlabel("seconds since the start")
-    labels = [_processor_legend(record.processors[i], sizes) for i in sorted(handles)]
+    kinds = [(workload, size) for size in sizes for workload in workloads]
+    labels = [_processor_legend(record.processors[i], kinds) for i in sorted(handles)]
     grid[0][-1].legend([handles[i] for i in sorted(handles)], labels, loc="upper left",
                        bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
     errors = stress["error_count"]

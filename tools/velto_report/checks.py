@@ -222,23 +222,38 @@ def _stress_problem(stress):
             return (f"contradicts itself: processor {error['processor']} is not among the "
                     f"processors (at {where}.errors[{i}].processor)")
     for j, p in enumerate(processors):
-        found = _processor_problem(p, {str(size) for size in sizes}, f"{where}.processors[{j}]")
+        found = _processor_problem(p, stress, f"{where}.processors[{j}]")
         if found:
             return found
     return None
 
 
-def _processor_problem(p, sizes, path):
+def _unknown_kind(workload, size, stress):
+    """Why a kind of segment is not one the test ran, or None when it is."""
+    if workload not in stress["workloads"]:
+        return f"workload {workload}, which is not among workloads"
+    if size not in stress["grid_sizes"]:
+        return f"grid size {size}, which is not among grid_sizes"
+    if not any(a["workload"] == workload and a["grid_size"] == size
+               for a in stress["known_answers"]):
+        return f"{workload} at {size}, which has no known answer"
+    return None
+
+
+def _processor_problem(p, stress, path):
     if (p["first_error_s"] is None) != (p["errors"] == 0):
         return (f"contradicts itself: first_error_s is {_figure(p['first_error_s'])} with "
                 f"{p['errors']} errors (at {path}.first_error_s)")
-    for key in ("median_mgups", "slow"):
-        stray = sorted(set(p[key]) - sizes, key=int)
-        if stray:
-            return (f"contradicts itself: {key} names grid size {stray[0]}, which is not "
-                    f"among grid_sizes (at {path}.{key})")
-    missing = sorted(set(p["slow"]) - set(p["median_mgups"]), key=int)
-    if missing:
-        return (f"contradicts itself: slow names grid size {missing[0]}, which has no "
-                f"median_mgups (at {path}.slow)")
+    medians = [(w, int(size), f"{path}.median_mgups.{w}")
+               for w, by_size in p["median_mgups"].items() for size in by_size]
+    slow = [(s["workload"], s["grid_size"], f"{path}.slow[{k}]") for k, s in enumerate(p["slow"])]
+    for key, kinds in (("median_mgups", medians), ("slow", slow)):
+        for workload, size, at in kinds:
+            why = _unknown_kind(workload, size, stress)
+            if why:
+                return f"contradicts itself: {key} names {why} (at {at})"
+    for workload, size, at in slow:
+        if str(size) not in p["median_mgups"].get(workload, {}):
+            return (f"contradicts itself: slow names {workload} at {size}, which has no "
+                    f"median_mgups (at {at})")
     return None

@@ -46,6 +46,12 @@ def threads_text(threads):
     return f"{threads} thread" if threads == 1 else f"{threads} threads"
 
 
+def kind_label(workload, size):
+    """A kind of segment as the console heads its column: the initials of the workload's
+    words and the grid size ("sw 64")."""
+    return "".join(word[0] for word in workload.split("_")) + f" {size}"
+
+
 def record_labels(records):
     """One label per record, as a list of parts: the brand and the threads; the build and the
     workload with the grid size when the records differ in them; the file's name when that

@@ -11,6 +11,8 @@ import csv
 import io
 import os
 
+from velto_report.names import kind_label
+
 DASH = "-"
 
 
@@ -179,7 +181,7 @@ def format_text(rows, columns):
 
 
 def _markdown_cell(text):
-    return text.replace("\\", "\\\\").replace("|", "\\|")
+    return text.replace("\\", "\\\\").replace("|", "\\|").replace("*", "\\*")
 
 
 def format_markdown(rows, columns):
@@ -188,7 +190,8 @@ def format_markdown(rows, columns):
     lines = ["| " + " | ".join(c.header for c in columns) + " |",
              "|" + "|".join("---:" if c.numeric else "---" for c in columns) + "|"]
     for row in rows:
-        lines.append("| " + " | ".join(_markdown_cell(c.shown(row)) for c in columns) + " |")
+        lines.append("| " + " | ".join(_markdown_cell(c.shown(row).rstrip()) for c in columns)
+                     + " |")
     return "\n".join(lines) + "\n"
 
 
@@ -203,7 +206,15 @@ def format_csv(rows, columns):
     return out.getvalue()
 
 
-def _stress_columns(records, sizes):
+def stress_kinds(records):
+    """The kinds of segment (workload, grid size) that the records' tests compared with,
+    smallest size first, the workloads of a size in the order the tests name them."""
+    kinds = {(a["workload"], a["grid_size"]): None
+             for r in records for a in r.stress["known_answers"]}
+    return sorted(kinds, key=lambda kind: kind[1])
+
+
+def _stress_columns(records, kinds):
     """The per-processor columns; the text shows which record a row is of only when there
     are several."""
     columns = [Column(None, "file", "file"), Column(None, "brand", "brand")]
@@ -218,19 +229,20 @@ def _stress_columns(records, sizes):
         Column("segments", "segments", "segments", numeric=True),
         Column("errors", "errors", "errors", numeric=True),
     ]
-    for size in sizes:
-        columns += [Column(f"MGups {size}", f"mgups_{size}", f"mgups_{size}", numeric=True,
-                           text_key=f"mgups_{size}_text"),
-                    Column(None, f"slow_{size}", f"slow_{size}")]
+    for workload, size in kinds:
+        key = f"{workload}_{size}"
+        columns += [Column(kind_label(workload, size), f"mgups_{key}", f"mgups_{key}",
+                           numeric=True, text_key=f"mgups_{key}_text"),
+                    Column(None, f"slow_{key}", f"slow_{key}")]
     columns.append(Column("first error", "first_error_s", "first_error_s", _fixed(1, "s"),
                           numeric=True))
     return columns
 
 
-def stress_rows(records, sizes):
+def stress_rows(records, kinds):
     """One row per processor of every stress record, in the order the test walked them: its
-    segments and errors, its median rate at each size (marked "slow" where it is more than
-    10% below its performance level's) and the time of its first error."""
+    segments and errors, its median rate for each kind of segment (marked "*" where it is more
+    than 10% below its performance level's) and the time of its first error."""
     rows = []
     for record in records:
         for p in record.processors:
@@ -238,22 +250,40 @@ def stress_rows(records, sizes):
                                            "segments", "errors", "first_error_s")}
             row.update(file=record.path, brand=record.brand,
                        record=os.path.basename(record.path))
-            for size in sizes:
-                rate = p["median_mgups"].get(str(size))
-                slow = str(size) in p["slow"]
-                row[f"mgups_{size}"] = rate
-                row[f"slow_{size}"] = slow
-                row[f"mgups_{size}_text"] = (None if rate is None else
-                                             ("slow " if slow else "") + _MGUPS(rate))
+            slow = {(s["workload"], s["grid_size"]) for s in p["slow"]}
+            for workload, size in kinds:
+                key = f"{workload}_{size}"
+                rate = p["median_mgups"].get(workload, {}).get(str(size))
+                row[f"mgups_{key}"] = rate
+                row[f"slow_{key}"] = (workload, size) in slow
+                # The mark, or a blank in its place, keeps the figures aligned.
+                row[f"mgups_{key}_text"] = (DASH + " " if rate is None else _MGUPS(rate)
+                                            + ("*" if (workload, size) in slow else " "))
             rows.append(row)
     return rows
 
 
+def _stress_notes(rows, kinds):
+    names = {kind_label(w, s).split(" ")[0] + " " + w: None for w, s in kinds}
+    notes = ["median segment rates in MGups; " + ", ".join(names)]
+    if any(row[f"slow_{w}_{s}"] for row in rows for w, s in kinds):
+        notes.append("* more than 10% below the median of its performance level")
+    return notes
+
+
 def stress_table(records, form="text"):
-    """The per-processor table of stress records, a column of medians per grid size any of
-    them used."""
-    sizes = sorted({size for r in records for size in r.stress["grid_sizes"]})
-    return _FORMATTERS[form](stress_rows(records, sizes), _stress_columns(records, sizes))
+    """The per-processor table of stress records, a column of medians per kind of segment any
+    of them ran; the text and Markdown forms end with what the columns hold and the mark
+    means."""
+    kinds = stress_kinds(records)
+    rows = stress_rows(records, kinds)
+    text = _FORMATTERS[form](rows, _stress_columns(records, kinds))
+    if form == "csv":
+        return text
+    notes = _stress_notes(rows, kinds)
+    if form == "markdown":
+        return text + "\n" + "  \n".join(_markdown_cell(note) for note in notes) + "\n"
+    return text + "".join(f"{note}\n" for note in notes)
 
 
 _FORMATTERS = {"text": format_text, "markdown": format_markdown, "csv": format_csv}
