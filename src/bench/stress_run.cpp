@@ -47,6 +47,18 @@ std::string stress_status_line(std::int64_t elapsed_s, std::uint32_t minutes,
                      rate);
 }
 
+std::string one_line(std::string_view message) {
+  std::string line;
+  while (!message.empty()) {
+    const std::size_t end = std::min(message.find('\n'), message.size());
+    if (end != 0) {
+      line += (line.empty() ? "" : "; ") + std::string(message.substr(0, end));
+    }
+    message.remove_prefix(std::min(end + 1, message.size()));
+  }
+  return line;
+}
+
 std::string processor_name(const LogicalProcessor& logical) {
   if (logical.group == 0) {
     return fmt::format("{}", logical.os);
@@ -320,7 +332,7 @@ std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, Thre
   }
   end.ok = !error && *end.found_hash == answer.hash;
   if (error) {
-    end.message = *error;
+    end.message = one_line(*error);
     end.found_hash.reset();
   }
   fields.clean = end.ok && answer.workload == WorkloadKind::standing_wave;

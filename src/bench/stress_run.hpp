@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velto {
@@ -150,6 +151,10 @@ private:
 /// without a newline; times as h:mm:ss, the planned one "until Ctrl-C" for 0.
 std::string stress_status_line(std::int64_t elapsed_s, std::uint32_t minutes,
                                std::uint64_t segments, std::uint64_t errors, double rate);
+
+/// The lines of a check's message as one: empty lines dropped, the others
+/// joined with "; ".
+std::string one_line(std::string_view message);
 
 /// "1:02:03" for 3723 seconds.
 std::string clock_text(std::int64_t seconds);

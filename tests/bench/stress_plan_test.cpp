@@ -214,6 +214,8 @@ TEST(StressLines, StatusAndErrorLines) {
   EXPECT_EQ(stress_error_line(hash, processor),
             "error at 12.500s on processor 1:7 (core 3, node 0), thread 2, soft_gaussian at 192: "
             "hash 0x0000000000000001 instead of the known answer 0x0000000000000abc");
+  EXPECT_EQ(one_line("\nenergy ratio failure in thread 0\nenergy_init = 1.0\n\n"),
+            "energy ratio failure in thread 0; energy_init = 1.0");
   StressError check{0.25, 0, 0, WorkloadKind::standing_wave, 64, 0, {}, {}, "energy check failed"};
   EXPECT_EQ(stress_error_line(check, {{0, 0, 0, 0}, 1, 0}),
             "error at 0.250s on processor 0 (core 0, node 1), thread 0, standing_wave at 64: "
