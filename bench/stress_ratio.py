@@ -21,8 +21,10 @@ Usage: bench/stress_ratio.py [--velto build/linux/velto] [-n THREADS]
        [--rounds 3] [--duration 10] [--minutes 1] [--sizes 64 192]
        [--workloads standing_wave soft_gaussian] [--json out.json]
 A quick check: --rounds 1 --duration 2 --sizes 64 (a stability test lasts at
-least one minute). Figures need a quiet machine: the 1-minute load and the
-benchmark's other_cpu_share are printed with every round.
+least one minute). Figures need a quiet machine: every round prints the share of
+the machine other programs took during each of its two runs (its busy time
+less velto's own), and the table also gives the median ratio of the quiet
+rounds alone, those where both shares stay under --quiet.
 """
 
 import argparse
@@ -32,6 +34,8 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 TARGETS = {64: 0.90, 192: 0.97}
 WORKLOADS = ("standing_wave", "soft_gaussian")
@@ -41,12 +45,41 @@ def load():
     return os.getloadavg()[0]
 
 
+def busy_seconds():
+    """Seconds every processor of the machine has spent busy since boot."""
+    with open("/proc/stat") as f:
+        fields = [int(v) for v in f.readline().split()[1:]]
+    idle = fields[3] + (fields[4] if len(fields) > 4 else 0)
+    return (sum(fields[:8]) - idle) / os.sysconf("SC_CLK_TCK")
+
+
+# The share of the machine that other programs took while the last run ran:
+# the machine's busy time less velto's own, over wall time x processors.
+last_other_share = [None]
+
+
 def run(cmd, timeout):
+    """(exit code, stdout, stderr) of cmd; sets last_other_share."""
+    last_other_share[0] = None
     try:
-        p = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                           timeout=timeout)
-        return p.returncode, p.stdout, p.stderr
-    except (OSError, subprocess.TimeoutExpired) as error:
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            busy0, wall0 = busy_seconds(), time.monotonic()
+            p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                 text=True)
+            # wait4 rather than Popen.wait: it gives the child's own processor time.
+            timer = threading.Timer(timeout, p.kill)
+            timer.start()
+            _, status, usage = os.wait4(p.pid, 0)
+            timer.cancel()
+            p.returncode = os.waitstatus_to_exitcode(status)
+            wall = time.monotonic() - wall0
+            own = usage.ru_utime + usage.ru_stime
+            last_other_share[0] = max(0.0, (busy_seconds() - busy0 - own) /
+                                      (wall * (os.cpu_count() or 1)))
+            out.seek(0)
+            err.seek(0)
+            return p.returncode, out.read(), err.read()
+    except OSError as error:
         return -1, "", str(error)
 
 
@@ -104,6 +137,10 @@ def fmt(value, digits=1):
     return "-" if value is None else f"{value:.{digits}f}"
 
 
+def pct(value):
+    return "-" if value is None else f"{100 * value:.0f}%"
+
+
 def median(values):
     values = [v for v in values if v is not None]
     return statistics.median(values) if values else None
@@ -128,6 +165,9 @@ def main():
     parser.add_argument("--sizes", type=int, nargs="+", default=[64, 192],
                         choices=sorted(TARGETS))
     parser.add_argument("--workloads", nargs="+", default=list(WORKLOADS), choices=WORKLOADS)
+    parser.add_argument("--quiet", type=float, default=0.05,
+                        help="a round is quiet when other programs took at most this share "
+                             "of the machine during both of its runs")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     if not os.access(args.velto, os.X_OK):
@@ -136,8 +176,8 @@ def main():
         sys.exit("stress_ratio: --minutes, --rounds, --duration and -n start at 1")
 
     cells = [(w, n) for w in args.workloads for n in args.sizes]
-    figures = {cell: {"benchmark": [], "stress": [], "other_cpu": [], "segments": [],
-                      "load": []} for cell in cells}
+    figures = {cell: {"benchmark": [], "stress": [], "other_benchmark": [], "other_stress": [],
+                      "segments": [], "load": []} for cell in cells}
     print(f"velto {args.velto}; {args.threads} threads; {args.rounds} rounds of "
           f"{args.duration} s benchmarks and {args.minutes} min stability tests; "
           f"load {load():.2f}")
@@ -149,15 +189,15 @@ def main():
                 got = {}
                 for kind in order:
                     if kind == "benchmark":
-                        score, other, complaint = benchmark(args.velto, workload, n,
-                                                            args.threads, args.duration, tmp)
+                        score, _, complaint = benchmark(args.velto, workload, n,
+                                                        args.threads, args.duration, tmp)
                         got[kind] = score
-                        cell["other_cpu"].append(other)
                     else:
                         rate, segments, complaint = stress(args.velto, workload, n,
                                                            args.threads, args.minutes, tmp)
                         got[kind] = rate
                         cell["segments"].append(segments)
+                    cell["other_" + kind].append(last_other_share[0])
                     if complaint:
                         print(f"  {complaint}", file=sys.stderr)
                 cell["benchmark"].append(got["benchmark"])
@@ -167,28 +207,37 @@ def main():
                          if got["benchmark"] and got["stress"] else None)
                 print(f"round {r + 1} {workload:<14} {n:>4}: benchmark "
                       f"{fmt(got['benchmark'])} stress {fmt(got['stress'])} ratio "
-                      f"{fmt(ratio * 100 if ratio else None)}% (other cpu "
-                      f"{fmt(cell['other_cpu'][-1], 3)}, load {load():.2f})", flush=True)
+                      f"{fmt(ratio * 100 if ratio else None)}% (others took "
+                      f"{pct(cell['other_benchmark'][-1])} and "
+                      f"{pct(cell['other_stress'][-1])} of the machine)", flush=True)
 
     print()
     print(f"{'workload':<14} {'N':>4} {'thr':>3} {'benchmark MGups':>22} "
-          f"{'stress MGups':>22} {'ratio':>7} {'rounds':>13} {'target':>6}")
+          f"{'stress MGups':>22} {'ratio':>7} {'rounds':>13} {'quiet rounds':>16} "
+          f"{'target':>6}")
     rows = []
     for (workload, n), cell in figures.items():
         bench, rate = median(cell["benchmark"]), median(cell["stress"])
         ratio = rate / bench if bench and rate else None
         rounds = [s / b for b, s in zip(cell["benchmark"], cell["stress"]) if b and s]
+        quiet = [s / b for b, s, ob, os_ in zip(cell["benchmark"], cell["stress"],
+                                                 cell["other_benchmark"], cell["other_stress"])
+                 if b and s and ob is not None and os_ is not None
+                 and max(ob, os_) <= args.quiet]
+        quiet_text = (f"{100 * median(quiet):.1f}% of {len(quiet)}" if quiet else "none")
         target = TARGETS[n]
         verdict = "-" if ratio is None else ("met" if ratio >= target else "missed")
         print(f"{workload:<14} {n:>4} {args.threads:>3} "
               f"{fmt(bench):>8} ({span(cell['benchmark']):>11}) "
               f"{fmt(rate):>8} ({span(cell['stress']):>11}) "
               f"{fmt(ratio * 100 if ratio else None)+'%':>7} "
-              f"{span(rounds, 1, 100.0):>13} {target * 100:>5.0f}% {verdict}")
+              f"{span(rounds, 1, 100.0):>13} {quiet_text:>16} {target * 100:>5.0f}% {verdict}")
         rows.append({"workload": workload, "grid_size": n, "threads": args.threads,
                      "benchmark_mgups": cell["benchmark"], "stress_mgups": cell["stress"],
                      "ratio": ratio, "round_ratios": rounds, "target": target,
-                     "other_cpu_share": cell["other_cpu"], "segments": cell["segments"],
+                     "quiet_round_ratios": quiet,
+                     "other_share_benchmark": cell["other_benchmark"],
+                     "other_share_stress": cell["other_stress"], "segments": cell["segments"],
                      "load": cell["load"]})
     if args.json:
         with open(args.json, "w") as f:
