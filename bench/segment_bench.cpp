@@ -1,15 +1,19 @@
 // What a stability segment is made of, each part on its own: one step with
-// the workload's checks (a segment makes S of them), the field hash that ends
-// it, and the two ways back to the initial state before the next one: the
-// standing wave's initialize() or a copy of both fields from a prepared one.
+// the workload's checks (a segment makes S of them), the standing wave's
+// closing energy sum and the field hash that end it, and the ways back to the
+// initial state before the next one: the standing wave's initialize(), the
+// soft gaussian's restart (both blocks zeroed, then initialize()) or a copy of
+// both fields from a prepared one.
 // The hash and the restart are paid once per segment, so their cost against
 // S steps is what the stress test loses against the benchmark's rate.
 //
-// bytes/s counts what each part must move at least: the hash reads both
-// blocks once; the copy reads and writes them once; initialize() writes E's
-// block and reads and writes H's (its H half-step), counted as three blocks.
+// bytes/s counts what each part must move at least: the hash and the energy
+// sum read both blocks once; the restart writes them once; the copy reads and
+// writes them once; initialize() writes E's block and reads and writes H's
+// (its H half-step), counted as three blocks.
 #include "solver/field.hpp"
 #include "solver/field_hash.hpp"
+#include "solver/kernels.hpp"
 #include "solver/known_answers.hpp"
 #include "solver/workload.hpp"
 
@@ -110,6 +114,37 @@ void hash(benchmark::State& state, std::uint64_t n) {
   set_bytes(state, 2.0 * block_bytes(n));
 }
 
+// validate() of a standing-wave segment: the energy sum over both fields.
+void energy_sum(benchmark::State& state, std::uint64_t n) {
+  FieldSolver* solver = standing_wave_or_skip(state, n);
+  if (solver == nullptr) {
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(total_energy(solver->state()));
+  }
+  set_bytes(state, 2.0 * block_bytes(n));
+}
+
+// What a soft-gaussian segment pays before its steps. Its steps start again
+// from the initial state, so a later step benchmark's checks still hold.
+void restart_soft_gaussian(benchmark::State& state, std::uint64_t n) {
+  Prepared* prepared = prepared_of(WorkloadKind::soft_gaussian, n);
+  if (prepared == nullptr) {
+    state.SkipWithError("the workload could not be set up");
+    return;
+  }
+  for (auto _ : state) {
+    if (prepared->solver()->restart()) {
+      state.SkipWithError("restart failed");
+      return;
+    }
+    benchmark::ClobberMemory();
+  }
+  prepared->next_step = 0;
+  set_bytes(state, 2.0 * block_bytes(n));
+}
+
 void initialize(benchmark::State& state, std::uint64_t n) {
   FieldSolver* solver = standing_wave_or_skip(state, n);
   if (solver == nullptr) {
@@ -167,6 +202,13 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("initialize" + suffix).c_str(), velto::initialize, n)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("copy_fields" + suffix).c_str(), velto::copy_fields, n)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("total_energy" + suffix).c_str(), velto::energy_sum, n)
+            ->Unit(benchmark::kMillisecond);
+      }
+      if (kind == WorkloadKind::soft_gaussian && (n == 64 || n == 192)) {
+        benchmark::RegisterBenchmark(("restart/" + name + suffix).c_str(),
+                                     velto::restart_soft_gaussian, n)
             ->Unit(benchmark::kMillisecond);
       }
     }
