@@ -48,20 +48,33 @@ std::vector<StressProcessor> walk_of(const Topology& topology) {
   return walk;
 }
 
-// How many threads' fields at `sizes` the ledger grants, counted as blocks of
-// the largest field: never more than it would grant.
+// A 32-bit program's fields must also find room in its address space: of the
+// 4 GiB a large-address-aware program has, about 3 can hold fields (seven
+// threads' fields at 192 fit under 32-bit Wine).
+constexpr std::uint64_t fields_address_space_32 = std::uint64_t{3} << 30;
+
+// How many threads' fields at `sizes` the ledger grants out of
+// `available_memory` (any number when that is unknown) and, in a program
+// whose size type is 32 bits wide, its address space holds.
 std::uint64_t threads_that_fit(const std::vector<std::uint64_t>& sizes,
-                               std::uint64_t available_memory) {
-  const std::uint64_t largest = *std::max_element(sizes.begin(), sizes.end());
-  return ledger_sets_that_fit(available_memory, field_bytes(largest),
-                              fields_per_thread * sizes.size());
+                               std::uint64_t available_memory, std::uint64_t size_max) {
+  std::uint64_t charge = 0;
+  for (const std::uint64_t size : sizes) {
+    charge += fields_per_thread * ledger_charge(field_bytes(size));
+  }
+  std::uint64_t fit = available_memory == 0 ? UINT64_MAX : ledger_budget(available_memory) / charge;
+  if (size_max <= UINT32_MAX) {
+    fit = std::min(fit, fields_address_space_32 / charge);
+  }
+  return fit;
 }
 
 } // namespace
 
 std::variant<StressPlan, std::string> make_stress_plan(const StressRequest& request,
                                                        const Topology& topology,
-                                                       std::uint64_t available_memory) {
+                                                       std::uint64_t available_memory,
+                                                       std::uint64_t size_max) {
   const std::vector<std::uint64_t> known = stress_grid_sizes();
   if (request.grid_size &&
       std::find(known.begin(), known.end(), *request.grid_size) == known.end()) {
@@ -84,11 +97,11 @@ std::variant<StressPlan, std::string> make_stress_plan(const StressRequest& requ
     plan.grid_sizes = {*request.grid_size};
   } else {
     plan.grid_sizes = {stress_cache_size, stress_memory_size};
-    if (threads_that_fit(plan.grid_sizes, available_memory) < threads) {
+    if (threads_that_fit(plan.grid_sizes, available_memory, size_max) < threads) {
       plan.grid_sizes = {stress_cache_size, stress_fallback_size};
     }
   }
-  const std::uint64_t fit = threads_that_fit(plan.grid_sizes, available_memory);
+  const std::uint64_t fit = threads_that_fit(plan.grid_sizes, available_memory, size_max);
   if (fit == 0) {
     return fmt::format("not enough memory for one thread of the stability test at {}; aborting",
                        fmt::join(plan.grid_sizes, " and "));

@@ -8,6 +8,7 @@
 #include "solver/known_answers.hpp"
 #include "solver/workload.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -79,10 +80,13 @@ std::string stress_grid_sizes_text();
 
 /// The plan for `request` on `topology` (already limited to the allowed
 /// processors) with `available_memory` bytes (0 when unknown), or the line
-/// that refuses it.
+/// that refuses it. Where the size type's largest value `size_max` is 32 bits
+/// wide, the fields of all threads must also fit in about 3 GiB of address
+/// space (tests pass the other width).
 std::variant<StressPlan, std::string> make_stress_plan(const StressRequest& request,
                                                        const Topology& topology,
-                                                       std::uint64_t available_memory);
+                                                       std::uint64_t available_memory,
+                                                       std::uint64_t size_max = SIZE_MAX);
 
 /// The on/off schedule of the pulse load: intervals of 50 ms to 2 s, drawn
 /// one after another from a generator seeded with `seed`, the first one on.

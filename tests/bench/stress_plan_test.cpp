@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -36,10 +37,12 @@ Topology cores_of(std::uint32_t cores, std::uint32_t smt, std::uint32_t level = 
   return topology;
 }
 
-// Memory for exactly `threads` threads' fields at `sizes`, as the ledger counts it.
-std::uint64_t memory_for(std::uint64_t threads, std::uint64_t largest, std::uint64_t sizes) {
-  std::uint64_t bytes = field_bytes(largest) * fields_per_thread * sizes * threads;
-  while (ledger_sets_that_fit(bytes, field_bytes(largest), fields_per_thread * sizes) < threads) {
+// Memory for `threads` threads' fields at 64 and `size`, as the ledger counts it.
+std::uint64_t memory_for(std::uint64_t threads, std::uint64_t size) {
+  const std::uint64_t charge =
+      fields_per_thread * (ledger_charge(field_bytes(64)) + ledger_charge(field_bytes(size)));
+  std::uint64_t bytes = charge * threads;
+  while (ledger_budget(bytes) < charge * threads) {
     bytes += bytes / 64;
   }
   return bytes;
@@ -69,8 +72,8 @@ TEST(StressPlan, ThreadsSizesSegmentsAndWalkForEachRequest) {
       {"cycle: one thread", cycle, 0, 1, {64, 192}, 4},
       {"-n limits", three, 0, 3, {64, 192}, 4},
       {"-n beyond the processors", nine, 0, 4, {64, 192}, 4},
-      {"192 does not fit: 128", {}, memory_for(3, 192, 2), 4, {64, 128}, 4},
-      {"the ledger has the last word", {}, memory_for(2, 128, 2), 2, {64, 128}, 4},
+      {"192 does not fit: 128", {}, memory_for(3, 192), 4, {64, 128}, 4},
+      {"the ledger has the last word", {}, memory_for(2, 128), 2, {64, 128}, 4},
       {"one size, one workload", one_kind, 0, 4, {128}, 1},
   };
   for (const Case& c : cases) {
@@ -83,6 +86,17 @@ TEST(StressPlan, ThreadsSizesSegmentsAndWalkForEachRequest) {
     for (const KnownAnswer& segment : plan.segments) {
       EXPECT_NE(std::find(c.sizes.begin(), c.sizes.end(), segment.grid_size), c.sizes.end());
     }
+  }
+}
+
+TEST(StressPlan, A32BitProgramsAddressSpaceLimitsItsFields) {
+  // Six threads' fields at 64 and 192 fit in 3 GiB, twenty at 64 and 128.
+  for (const auto& [processors, threads, largest] :
+       {std::tuple{6u, 6u, 192u}, std::tuple{8u, 8u, 128u}, std::tuple{32u, 20u, 128u}}) {
+    const auto made = make_stress_plan({}, cores_of(processors, 1), 0, UINT32_MAX);
+    ASSERT_TRUE(std::holds_alternative<StressPlan>(made)) << processors;
+    EXPECT_EQ(std::get<StressPlan>(made).threads, threads) << processors;
+    EXPECT_EQ(std::get<StressPlan>(made).grid_sizes.back(), largest) << processors;
   }
 }
 
