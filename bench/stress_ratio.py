@@ -18,7 +18,7 @@ in the same window of a shared machine; the table compares the medians and
 shows the spread of the rounds' own ratios.
 
 Usage: bench/stress_ratio.py [--velto build/linux/velto] [-n THREADS]
-       [--rounds 3] [--duration 10] [--minutes 1] [--sizes 64 192]
+       [--rounds 3] [--duration 0] [--minutes 1] [--sizes 64 192]
        [--workloads standing_wave soft_gaussian] [--json out.json]
 A quick check: --rounds 1 --duration 2 --sizes 64 (a stability test lasts at
 least one minute). Figures need a quiet machine: every round prints the share of
@@ -158,8 +158,10 @@ def main():
     parser.add_argument("--velto", default="build/linux/velto")
     parser.add_argument("-n", "--threads", type=int, default=os.cpu_count() or 1)
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--duration", type=int, default=10,
-                        help="seconds of each benchmark run (-d)")
+    parser.add_argument("--duration", type=int, default=0,
+                        help="seconds of each benchmark run (-d); 0, the default, for as "
+                             "long as a stability test, since this machine's rate drifts by "
+                             "several percent from one minute to the next")
     parser.add_argument("--minutes", type=int, default=1,
                         help="minutes of each stability test (--stress, at least 1)")
     parser.add_argument("--sizes", type=int, nargs="+", default=[64, 192],
@@ -172,8 +174,10 @@ def main():
     args = parser.parse_args()
     if not os.access(args.velto, os.X_OK):
         sys.exit(f"stress_ratio: no velto at {args.velto} (build it, or pass --velto)")
-    if args.minutes < 1 or args.rounds < 1 or args.duration < 1 or args.threads < 1:
-        sys.exit("stress_ratio: --minutes, --rounds, --duration and -n start at 1")
+    if args.minutes < 1 or args.rounds < 1 or args.duration < 0 or args.threads < 1:
+        sys.exit("stress_ratio: --minutes, --rounds and -n start at 1")
+    if args.duration == 0:
+        args.duration = min(60 * args.minutes, 1000)
 
     cells = [(w, n) for w in args.workloads for n in args.sizes]
     figures = {cell: {"benchmark": [], "stress": [], "other_benchmark": [], "other_stress": [],
