@@ -45,6 +45,33 @@ RecordInputs record_opening(const CommandLine& line, const std::vector<std::stri
   return record;
 }
 
+// Checks the record's path before anything is measured (a long run must not be
+// lost to a typing error in it), then probes the record's opening; false, with
+// the line that says why, when the path is refused.
+bool open_record(const CommandLine& line, const std::vector<std::string>& arguments,
+                 TopologyCache& topology, const Machine& machine, RecordInputs& record,
+                 std::ostream& err) {
+  if (const std::string reason = machine.check_writable_file(*line.export_json); !reason.empty()) {
+    write_line(err, record_path_message(*line.export_json, reason));
+    return false;
+  }
+  record = record_opening(line, arguments, topology, machine);
+  return true;
+}
+
+// Writes `record`, finished now; false, with the line that says why, when the
+// write failed.
+bool write_record(const std::string& path, RecordInputs& record, const Machine& machine,
+                  std::ostream& err) {
+  record.finished_at = iso8601_utc(machine.unix_time());
+  const std::string reason = machine.replace_file(path, result_record_text(record));
+  if (!reason.empty()) {
+    write_line(err, record_path_message(path, reason));
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& arguments,
@@ -52,14 +79,8 @@ SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& ar
                      const WorkloadFactory& workloads, std::ostream& out, std::ostream& err) {
   const bool recording = line.export_json.has_value();
   RecordInputs record;
-  if (recording) {
-    // A long run must not be lost to a typing error in the path.
-    if (const std::string reason = machine.check_writable_file(*line.export_json);
-        !reason.empty()) {
-      write_line(err, record_path_message(*line.export_json, reason));
-      return SeriesEnd::refused;
-    }
-    record = record_opening(line, arguments, topology, machine);
+  if (recording && !open_record(line, arguments, topology, machine, record, err)) {
+    return SeriesEnd::refused;
   }
 
   std::vector<ScoreReport> reports;
@@ -78,13 +99,8 @@ SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& ar
 
   bool recorded = true;
   if (recording) {
-    record.finished_at = iso8601_utc(machine.unix_time());
     record.runs = std::move(reports);
-    const std::string reason = machine.replace_file(*line.export_json, result_record_text(record));
-    if (!reason.empty()) {
-      write_line(err, record_path_message(*line.export_json, reason));
-      recorded = false;
-    }
+    recorded = write_record(*line.export_json, record, machine, err);
   }
   if (interrupted) {
     return SeriesEnd::interrupted;
@@ -130,26 +146,16 @@ SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string
 
   const bool recording = line.export_json.has_value();
   RecordInputs record;
-  if (recording) {
-    if (const std::string reason = machine.check_writable_file(*line.export_json);
-        !reason.empty()) {
-      write_line(err, record_path_message(*line.export_json, reason));
-      return SeriesEnd::refused;
-    }
-    record = record_opening(line, arguments, topology, machine);
+  if (recording && !open_record(line, arguments, topology, machine, record, err)) {
+    return SeriesEnd::refused;
   }
   StressOutcome outcome = run_stress(std::move(parameters), machine, out, err);
   const bool passed = stress_passed(outcome);
   const bool interrupted = outcome.end == StressEnd::interrupted;
   bool recorded = true;
   if (recording) {
-    record.finished_at = iso8601_utc(machine.unix_time());
     record.stress = std::move(outcome);
-    const std::string reason = machine.replace_file(*line.export_json, result_record_text(record));
-    if (!reason.empty()) {
-      write_line(err, record_path_message(*line.export_json, reason));
-      recorded = false;
-    }
+    recorded = write_record(*line.export_json, record, machine, err);
   }
   if (interrupted) {
     // Ctrl-C: no prompt; with no time asked for it is the test's normal end.
