@@ -281,18 +281,33 @@ def test_stress_with_two_threads_is_stable_and_its_record_agrees(tmp_path):
 @pytest.mark.skipif(bool(EMULATOR), reason="signals reach the Windows program as Wine passes them")
 def test_ctrl_c_ends_an_untimed_stress_test_cleanly(tmp_path):
     import signal
-    import time
+    import threading
     path = tmp_path / "stress.json"
     process = subprocess.Popen(
         [PROGRAM, "--stress", "0", "-n", "1", "-s", "64", "--workload", "soft_gaussian",
          "--export-json", str(path)],
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    time.sleep(6)  # long enough for a verified segment
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out = bytearray()
+    verified = threading.Event()
+
+    def read():  # the status line is redrawn with a carriage return, never ended
+        while chunk := process.stdout.read1(4096):
+            out.extend(chunk)
+            if b"  1 segments" in out:
+                verified.set()
+
+    reader = threading.Thread(target=read)
+    reader.start()
+    # Ctrl-C once a segment is verified: seconds natively, longer in a sanitizer build.
+    verified.wait(timeout=600)
     process.send_signal(signal.SIGINT)
-    out, err = process.communicate(timeout=60)
+    err = process.stderr.read().decode()
+    process.wait(timeout=120)
+    reader.join()
+    assert verified.is_set(), out.decode()
     assert process.returncode == 0, err
     assert err == ""
-    assert "\nverdict: stable, " in out
+    assert "\nverdict: stable, " in out.decode()
     record = load(path)
     validate(record)
     assert record["stress"]["end"] == "interrupted"
