@@ -120,13 +120,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
 
   // The help texts with placeholders are formatted once, here.
   app.add_flag("-?,-h,--help", line.help, "Display usage information.");
-  app.add_option_function<std::string>(
-         "-n,--numthreads",
-         [&](const std::string& v) {
-           config.thread_count = parse_decimal<std::uint32_t>(v, "--numthreads");
-         },
-         "Number of threads to use")
-      ->type_name("numthreads");
+  CLI::Option* const numthreads = app.add_option_function<std::string>(
+                                         "-n,--numthreads",
+                                         [&](const std::string& v) {
+                                           config.thread_count =
+                                               parse_decimal<std::uint32_t>(v, "--numthreads");
+                                         },
+                                         "Number of threads to use")
+                                      ->type_name("numthreads");
   CLI::Option* const duration =
       app.add_option_function<std::string>(
              "-d,--duration",
@@ -226,6 +227,13 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       ->needs(stress);
   app.add_flag("--stop-on-error", line.stop_on_error, "End the stability test at its first error")
       ->needs(stress);
+  app.add_flag("--roofline", line.roofline,
+               "Measure the memory bandwidth first and show each score against it")
+      ->excludes(stress);
+  app.add_flag("--scaling", line.scaling,
+               "Run at 1, 2, 4, ... threads up to the automatic count, then a scaling table")
+      ->excludes(stress)
+      ->excludes(numthreads);
   app.add_flag("--version", line.version, "Display version information.");
   app.add_flag("--velto", line.fish);
 

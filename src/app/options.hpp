@@ -46,11 +46,13 @@ struct CommandLine {
   StressLoad stress_load = StressLoad::steady;       ///< --stress-load
   std::uint32_t stress_dwell = default_stress_dwell; ///< --stress-dwell, seconds
   bool stop_on_error = false;                        ///< --stop-on-error
-  bool size_given = false;                           ///< -s was on the line
-  bool workload_given = false;                       ///< --workload was on the line
-  bool threading_given = false;                      ///< --threading was on the line
-  std::string usage;                                 ///< the usage text of the parser, for the help
-  std::string error; ///< the parser's message; empty when parsing succeeded
+  bool roofline = false;        ///< --roofline: the memory bandwidth beside each score
+  bool scaling = false;         ///< --scaling: a series over thread counts
+  bool size_given = false;      ///< -s was on the line
+  bool workload_given = false;  ///< --workload was on the line
+  bool threading_given = false; ///< --threading was on the line
+  std::string usage;            ///< the usage text of the parser, for the help
+  std::string error;            ///< the parser's message; empty when parsing succeeded
 };
 
 /// The executable's name: the text after the last "/" or "\".

@@ -1,16 +1,20 @@
 // The series of runs and its record.
 #include "app/series.hpp"
 
+#include "bench/bandwidth_probe.hpp"
 #include "bench/coordinator.hpp"
 #include "bench/machine_facts.hpp"
 #include "bench/result_record.hpp"
 #include "bench/run_summary.hpp"
+#include "bench/scaling.hpp"
 #include "bench/stress_test.hpp"
 #include "platform/output.hpp"
 
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 
 namespace velto {
 
@@ -39,6 +43,8 @@ RecordInputs record_opening(const CommandLine& line, const std::vector<std::stri
   }
   record.config = line.config;
   record.runs_asked = line.runs;
+  record.roofline_asked = line.roofline;
+  record.scaling_asked = line.scaling;
   record.started_at = iso8601_utc(machine.unix_time());
   record.machine = probe_machine_facts(machine, topology);
   record.timers = probe_timer_facts(machine);
@@ -74,6 +80,36 @@ bool write_record(const std::string& path, RecordInputs& record, const Machine& 
 
 } // namespace
 
+namespace {
+
+// The memory bandwidth for the threads and placement of `config`; nothing
+// when its run will be refused for its fast timer anyway.
+ProbeOutcome probe_roofline(const RunConfig& config, TopologyCache& topology,
+                            const Machine& machine, std::ostream& out, std::ostream& err) {
+  if (!config.bypass_timer_check && !machine.is_timer_compliant(machine.fast_timer_info())) {
+    return {};
+  }
+  const RunParameters parameters = run_parameters(config, topology, machine);
+  return measure_bandwidth(parameters,
+                           llc_total_bytes(get_topology(topology, machine), machine.cpuid()),
+                           machine, out, err);
+}
+
+// The thread counts of the series: the line's own (0, the automatic one)
+// or, with --scaling, the doubling series up to the automatic count.
+std::vector<std::uint32_t> series_counts(const CommandLine& line, TopologyCache& topology,
+                                         const Machine& machine) {
+  if (!line.scaling) {
+    return {line.config.thread_count};
+  }
+  const RunConfig& config = line.config;
+  return scaling_thread_counts(auto_thread_count(get_topology(topology, machine), config.grid_size,
+                                                 machine.available_memory(),
+                                                 machine.logical_processor_count()));
+}
+
+} // namespace
+
 SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& arguments,
                      TopologyCache& topology, const Machine& machine,
                      const WorkloadFactory& workloads, std::ostream& out, std::ostream& err) {
@@ -83,16 +119,59 @@ SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& ar
     return SeriesEnd::refused;
   }
 
+  const std::vector<std::uint32_t> counts = series_counts(line, topology, machine);
   std::vector<ScoreReport> reports;
-  reports.reserve(line.runs);
+  reports.reserve(static_cast<std::size_t>(line.runs) * counts.size());
+  std::vector<ScalingPoint> points;
   bool interrupted = false;
-  for (std::uint32_t k = 0; k < line.runs && !interrupted; ++k) {
-    reports.push_back(run_benchmark(line.config, topology, machine, workloads, out, err));
-    // Ctrl-C ends the whole series; the runs done go into the record.
-    interrupted = reports.back().verdict.interrupted();
+  for (const std::uint32_t count : counts) {
+    RunConfig config = line.config;
+    config.thread_count = count;
+    std::optional<BandwidthMeasurement> roofline;
+    if (line.roofline) {
+      const ProbeOutcome probe = probe_roofline(config, topology, machine, out, err);
+      interrupted = probe.interrupted;
+      roofline = probe.measurement;
+      if (roofline) {
+        record.rooflines.push_back(*roofline);
+      }
+    }
+    std::vector<ScoreReport> runs;
+    for (std::uint32_t k = 0; k < line.runs && !interrupted; ++k) {
+      runs.push_back(run_benchmark(config, topology, machine, workloads, out, err));
+      ScoreReport& report = runs.back();
+      if (roofline) {
+        report.roofline_mgups = roofline->roofline_mgups;
+        if (report.verdict.valid()) {
+          write_line(out, roofline_line(*roofline, report.verdict.score()));
+        }
+      }
+      // Ctrl-C ends the whole series; the runs done go into the record.
+      interrupted = report.verdict.interrupted();
+    }
+    if (runs.empty()) {
+      break; // interrupted while the bandwidth was measured
+    }
+    if (line.runs > 1) {
+      write_line(out, summary_line(summarize_runs(runs)));
+    }
+    if (line.scaling) {
+      const std::optional<double> one_thread = points.empty() || points.front().threads != 1
+                                                   ? std::nullopt
+                                                   : points.front().median_mgups;
+      points.push_back(scaling_point(
+          count, runs, roofline ? std::optional(roofline->roofline_mgups) : std::nullopt,
+          one_thread));
+    }
+    std::move(runs.begin(), runs.end(), std::back_inserter(reports));
+    if (interrupted) {
+      break;
+    }
   }
-  if (line.runs > 1) {
-    write_line(out, summary_line(summarize_runs(reports)));
+  if (!points.empty()) {
+    for (const std::string& text : scaling_table(points, line.runs, line.roofline)) {
+      write_line(out, text);
+    }
   }
   const bool all_valid = std::all_of(reports.begin(), reports.end(),
                                      [](const ScoreReport& r) { return r.verdict.valid(); });
@@ -100,6 +179,9 @@ SeriesEnd run_series(const CommandLine& line, const std::vector<std::string>& ar
   bool recorded = true;
   if (recording) {
     record.runs = std::move(reports);
+    if (line.scaling) {
+      record.scaling = RecordInputs::Scaling{counts, std::move(points)};
+    }
     recorded = write_record(*line.export_json, record, machine, err);
   }
   if (interrupted) {

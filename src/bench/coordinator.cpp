@@ -32,19 +32,8 @@ void describe_timers(const TimerInfo& fast, const TimerInfo& coarse, std::ostrea
   write_line(out, "Coarse Timer Frequency: " + format_quantity(shown_frequency(coarse), "Hz"));
 }
 
-namespace {
-
-// Prints what went wrong and keeps it as a problem of the run. The console
-// text is the problem's own message.
-void report_problem(RunResult& result, std::ostream& err, RunIssue issue, std::string message) {
-  write_line(err, message);
-  result.problems.push_back({issue, std::move(message)});
-}
-
-// The parameters of `config`: its thread count or the automatic one, and the
-// plan of its threading manager.
-RunParameters parameters_of(const RunConfig& config, TopologyCache& topology,
-                            const Machine& machine) {
+RunParameters run_parameters(const RunConfig& config, TopologyCache& topology,
+                             const Machine& machine) {
   RunParameters parameters;
   parameters.thread_plan.thread_count =
       config.thread_count != 0
@@ -64,6 +53,15 @@ RunParameters parameters_of(const RunConfig& config, TopologyCache& topology,
   parameters.bypass_timer_check = config.bypass_timer_check;
   parameters.threading = config.threading;
   return parameters;
+}
+
+namespace {
+
+// Prints what went wrong and keeps it as a problem of the run. The console
+// text is the problem's own message.
+void report_problem(RunResult& result, std::ostream& err, RunIssue issue, std::string message) {
+  write_line(err, message);
+  result.problems.push_back({issue, std::move(message)});
 }
 
 // The state the workers share and the benchmark's own, or nothing when the
@@ -187,7 +185,7 @@ RunResult run_threads(const RunParameters& parameters, const Machine& machine,
 ScoreReport run_benchmark(const RunConfig& config, TopologyCache& topology, const Machine& machine,
                           const WorkloadFactory& workloads, std::ostream& out, std::ostream& err) {
   try {
-    const RunParameters parameters = parameters_of(config, topology, machine);
+    const RunParameters parameters = run_parameters(config, topology, machine);
     init_large_pages();
     const RunResult result = run_threads(parameters, machine, workloads, out, err);
     return print_report(result, cpu_brand_string(machine.cpuid()), out, err);

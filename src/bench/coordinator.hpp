@@ -20,6 +20,12 @@ std::uint32_t clamp_duration(std::uint32_t seconds);
 /// "Fast Timer Frequency: {} ({source})" and "Coarse Timer Frequency: {}".
 void describe_timers(const TimerInfo& fast, const TimerInfo& coarse, std::ostream& out);
 
+/// The parameters of `config`: its thread count or the automatic one, the plan
+/// of its threading manager and the duration clamped. The topology is detected
+/// through `topology` only when the thread count or the plan needs it.
+RunParameters run_parameters(const RunConfig& config, TopologyCache& topology,
+                             const Machine& machine);
+
 /// Runs the benchmark `config` describes on `machine`, each thread's workload
 /// from `workloads`, and prints its verdict. The topology is detected through
 /// `topology` only when the thread count or the plan needs it. Never throws;

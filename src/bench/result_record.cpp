@@ -62,6 +62,10 @@ json topology_json(const Topology& topology) {
   return counts;
 }
 
+json optional_json(const std::optional<double>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
 json thread_json(const ThreadScore& thread, const PlacementPlan& plan) {
   const ThreadResult& r = thread.result;
   json logical = nullptr;
@@ -112,7 +116,41 @@ json run_json(const ScoreReport& report) {
           {"threads", threads},
           {"samples", samples},
           {"other_cpu_share", facts.other_cpu_share ? json(*facts.other_cpu_share) : json(nullptr)},
-          {"throttle_pct", throttle ? json(*throttle) : json(nullptr)}};
+          {"throttle_pct", throttle ? json(*throttle) : json(nullptr)},
+          {"roofline_mgups", optional_json(report.roofline_mgups)},
+          {"roofline_pct", verdict.valid() && report.roofline_mgups
+                               ? json(verdict.score() / *report.roofline_mgups * 100.0)
+                               : json(nullptr)}};
+}
+
+json roofline_json(const std::vector<BandwidthMeasurement>& measurements) {
+  json entries = json::array();
+  for (const BandwidthMeasurement& m : measurements) {
+    entries.push_back({{"threads", m.threads},
+                       {"threading", name_of_choice(threading_table, m.threading)},
+                       {"working_set_bytes", m.working_set_bytes},
+                       {"bandwidth_gb_s", m.bandwidth_gb_s},
+                       {"roofline_mgups", m.roofline_mgups},
+                       {"duration_s", m.duration_s}});
+  }
+  return {{"bytes_per_update", bytes_per_update},
+          {"repeats", probe_repeats},
+          {"measurements", entries}};
+}
+
+json scaling_json(const RecordInputs::Scaling& scaling) {
+  json points = json::array();
+  for (const ScalingPoint& p : scaling.points) {
+    points.push_back({{"threads", p.threads},
+                      {"runs", p.runs},
+                      {"valid_runs", p.valid_runs},
+                      {"median_mgups", optional_json(p.median_mgups)},
+                      {"speedup", optional_json(p.speedup)},
+                      {"efficiency_pct", optional_json(p.efficiency_pct)},
+                      {"roofline_mgups", optional_json(p.roofline_mgups)},
+                      {"roofline_pct", optional_json(p.roofline_pct)}});
+  }
+  return {{"thread_counts", scaling.thread_counts}, {"points", points}};
 }
 
 json summary_json(const std::vector<ScoreReport>& runs) {
@@ -247,7 +285,9 @@ std::string result_record_text(const RecordInputs& in) {
                       {"threading", name_of_choice(threading_table, c.threading)},
                       {"large_pages", c.large_pages},
                       {"bypass_timer_check", c.bypass_timer_check},
-                      {"runs", in.runs_asked}};
+                      {"runs", in.runs_asked},
+                      {"roofline", in.roofline_asked},
+                      {"scaling", in.scaling_asked}};
   record["machine"] = {
       {"brand", m.cpu.brand},
       {"vendor", name_of_choice(cpu_vendor_table, m.cpu.vendor)},
@@ -265,6 +305,9 @@ std::string result_record_text(const RecordInputs& in) {
                       {"coarse", timer_json(in.timers.coarse)},
                       {"compliant", in.timers.compliant},
                       {"bypassed", !in.timers.compliant && c.bypass_timer_check}};
+  if (in.roofline_asked && !in.stress) {
+    record["roofline"] = roofline_json(in.rooflines);
+  }
   if (in.stress) {
     record["stress"] = stress_json(*in.stress);
   } else {
@@ -273,7 +316,17 @@ std::string result_record_text(const RecordInputs& in) {
       runs.push_back(run_json(report));
     }
     record["runs"] = runs;
-    record["summary"] = summary_json(in.runs);
+    // A scaling series is summed up by its largest count that ran: the
+    // machine's score, comparable with a record of plain runs.
+    if (in.scaling && !in.scaling->points.empty()) {
+      const std::size_t last =
+          std::min<std::size_t>(in.scaling->points.back().runs, in.runs.size());
+      record["summary"] =
+          summary_json({in.runs.end() - static_cast<std::ptrdiff_t>(last), in.runs.end()});
+      record["scaling"] = scaling_json(*in.scaling);
+    } else {
+      record["summary"] = summary_json(in.runs);
+    }
   }
   // Invalid UTF-8 in a brand string or an argument is replaced, never fatal.
   return record.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

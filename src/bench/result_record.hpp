@@ -4,9 +4,11 @@
 // that data are in machine_facts.hpp.
 #pragma once
 
+#include "bench/bandwidth_probe.hpp"
 #include "bench/machine_facts.hpp"
 #include "bench/run_config.hpp"
 #include "bench/run_records.hpp"
+#include "bench/scaling.hpp"
 #include "bench/stress_test.hpp"
 
 #include <cstdint>
@@ -39,9 +41,19 @@ struct RecordInputs {
   std::string finished_at;               ///< UTC, ISO 8601
   RunConfig config;                      ///< as asked, before clamping
   std::uint32_t runs_asked = 1;
+  bool roofline_asked = false; ///< --roofline
+  bool scaling_asked = false;  ///< --scaling
   MachineFacts machine;
   TimerFacts timers;
   std::vector<ScoreReport> runs; ///< in the order they ran
+  /// The memory bandwidth measured for each thread count, in the order measured.
+  std::vector<BandwidthMeasurement> rooflines;
+  /// A thread-scaling series: its planned counts and a point per count that ran.
+  struct Scaling {
+    std::vector<std::uint32_t> thread_counts;
+    std::vector<ScalingPoint> points;
+  };
+  std::optional<Scaling> scaling;
   /// A stability test's outcome: the record is then of kind "stress", with
   /// no runs.
   std::optional<StressOutcome> stress;

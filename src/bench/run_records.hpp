@@ -145,6 +145,8 @@ struct ScoreReport {
   Verdict verdict;
   std::vector<ThreadScore> threads; ///< in the order the workers finished
   RunFacts facts;                   ///< as the run left them
+  /// The memory roofline of the run's thread count (--roofline), MGups.
+  std::optional<double> roofline_mgups;
 };
 
 } // namespace velto

@@ -3,6 +3,7 @@
 // described by a recording.
 #include "platform/cpu.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -217,6 +218,51 @@ CpuIdentity identify_cpu(const CpuidSource& source) {
   identity.family = static_cast<std::int32_t>((eax >> 8) & 0xF);
   identity.model = static_cast<std::int32_t>(((eax >> 16) & 0xF) * 16 + ((eax >> 4) & 0xF));
   return identity;
+}
+
+namespace {
+
+// The highest-level cache of one deterministic cache leaf (4 on Intel,
+// 0x8000001D on AMD; both share the layout), as {level, bytes}.
+std::pair<std::uint32_t, std::uint64_t> largest_cache_of_leaf(const CpuidSource& source,
+                                                              std::uint32_t leaf) {
+  std::pair<std::uint32_t, std::uint64_t> best{0, 0};
+  for (std::uint32_t subleaf = 0; subleaf < 16; ++subleaf) {
+    const CpuidRegisters r = source.cpuid(leaf, subleaf);
+    if ((r.eax & 0x1F) == 0) { // no more caches
+      break;
+    }
+    const std::uint32_t level = (r.eax >> 5) & 0x7;
+    const std::uint64_t ways = ((r.ebx >> 22) & 0x3FF) + 1;
+    const std::uint64_t partitions = ((r.ebx >> 12) & 0x3FF) + 1;
+    const std::uint64_t line = (r.ebx & 0xFFF) + 1;
+    const std::uint64_t sets = static_cast<std::uint64_t>(r.ecx) + 1;
+    const std::pair<std::uint32_t, std::uint64_t> cache{level, ways * partitions * line * sets};
+    best = std::max(best, cache);
+  }
+  return best;
+}
+
+} // namespace
+
+std::uint64_t last_level_cache_bytes(const CpuidSource& source) {
+  const std::uint32_t highest_basic = source.cpuid(0, 0).eax;
+  const std::uint32_t highest_extended = source.cpuid(0x80000000u, 0).eax;
+  std::pair<std::uint32_t, std::uint64_t> best{0, 0};
+  if (highest_basic >= 4) {
+    best = largest_cache_of_leaf(source, 4);
+  }
+  if (highest_extended >= 0x8000001Du) {
+    best = std::max(best, largest_cache_of_leaf(source, 0x8000001Du));
+  }
+  if (best.second != 0) {
+    return best.second;
+  }
+  // The older AMD leaf: L3 size in units of 512 KiB in EDX[31:18].
+  if (highest_extended >= 0x80000006u) {
+    return static_cast<std::uint64_t>(source.cpuid(0x80000006u, 0).edx >> 18) * (512u << 10);
+  }
+  return 0;
 }
 
 IsaFeatures detect_isa_features(const CpuidSource& source) {

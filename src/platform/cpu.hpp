@@ -143,6 +143,10 @@ CpuIdentity identify_cpu(const CpuidSource& source);
 IsaFeatures detect_isa_features(const CpuidSource& source);
 /// The space-separated list text of `features`.
 std::string isa_feature_list(const IsaFeatures& features);
+/// Bytes of one of the processor's last-level caches (the highest level that
+/// CPUID's deterministic cache leaves, 4 or 0x8000001D, describe; else the L3
+/// of leaf 0x80000006); 0 when no leaf says.
+std::uint64_t last_level_cache_bytes(const CpuidSource& source);
 
 /// The processor brand string (empty when the brand leaves are missing).
 std::string cpu_brand_string();
