@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -83,7 +84,10 @@ Recorded record(std::vector<std::string> args, Plan& plan) {
     return scripted::scripted_factory(plan.runs[k])(kind, index);
   };
   args.insert(args.begin(), "velto");
-  args.insert(args.end(), {"-s", "64", "-n", "1", "-d", "1"});
+  args.insert(args.end(), {"-s", "64", "-d", "1"});
+  if (std::find(args.begin(), args.end(), "--scaling") == args.end()) {
+    args.insert(args.end(), {"-n", "1"}); // a scaling series picks its own counts
+  }
   std::istringstream in; // at end of input: the prompt returns at once
   std::ostringstream out;
   std::ostringstream err;
@@ -127,7 +131,7 @@ TEST(Series, RecordIsWrittenBeforeThePromptForValidAndInvalidRuns) {
     ASSERT_EQ(r.written.count("r.json"), 1u);
     const nlohmann::json doc = nlohmann::json::parse(r.written.at("r.json"));
     EXPECT_EQ(doc["command_line"],
-              nlohmann::json({"--export-json", "r.json", "-s", "64", "-n", "1", "-d", "1"}));
+              nlohmann::json({"--export-json", "r.json", "-s", "64", "-d", "1", "-n", "1"}));
     EXPECT_EQ(doc["started_at"], "2025-12-09T03:13:20Z");
     EXPECT_EQ(doc["machine"]["os_name"], "Scripted OS 1");
     ASSERT_EQ(doc["runs"].size(), 1u);
@@ -221,6 +225,34 @@ TEST(Series, RunsMakesEveryRunThenTheSummaryAndIsValidOnlyWhenAllAre) {
     EXPECT_EQ(doc["summary"]["runs"], c.runs) << c.args[1];
     EXPECT_EQ(doc["config"]["runs"], std::stoi(c.args[1])) << c.args[1];
   }
+}
+
+TEST(Series, ScalingRunsEveryCountThenItsTableAndRecordsEveryRun) {
+  Plan plan;
+  valid_run(plan, 100); // every thread of every run: 100 MGups
+  const Recorded r = record({"--scaling", "--runs", "2", "--export-json", "r.json"}, plan);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out.ends_with("runs: 2, valid: 2, median 200.00 MGups, min 200.00, max 200.00, "
+                              "spread 0.0%\n"
+                              "thread scaling, median of 2 runs at each count\n"
+                              "threads   MGups  speed-up  efficiency\n"
+                              "      1  100.00     1.00x      100.0%\n"
+                              "      2  200.00     2.00x      100.0%\n"
+                              "press enter to exit\n"))
+      << r.out;
+  const nlohmann::json doc = nlohmann::json::parse(r.written.at("r.json"));
+  EXPECT_EQ(doc["config"]["scaling"], true);
+  EXPECT_FALSE(doc.contains("roofline"));
+  ASSERT_EQ(doc["runs"].size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(doc["runs"][i]["threads_used"], i < 2 ? 1 : 2);
+    EXPECT_EQ(doc["runs"][i]["roofline_pct"], nullptr);
+  }
+  EXPECT_EQ(doc["scaling"]["thread_counts"], nlohmann::json({1, 2}));
+  EXPECT_EQ(doc["scaling"]["points"][1]["speedup"], 2.0);
+  // The summary is the largest count's, the machine's score.
+  EXPECT_EQ(doc["summary"]["runs"], 2);
+  EXPECT_EQ(doc["summary"]["median_mgups"], 200.0);
 }
 
 } // namespace

@@ -316,5 +316,33 @@ TEST(IsaFeatures, DevelopmentMachineRecording) {
             "VPCLMULQDQ SHA MOVDIRI MOVDIR64B CLWB CLFLUSHOPT FSRM");
 }
 
+TEST(CpuCache, LastLevelIsTheHighestLevelAnyCacheLeafDescribes) {
+  constexpr std::uint32_t mib = 1u << 20;
+  // EAX: type 1 (data) or 3 (unified) and level; EBX: ways, partitions and
+  // line size less one; ECX: sets less one.
+  const CpuidRegisters l1{0x21, (7u << 22) | 63, 63, 0};        // 32 KiB
+  const CpuidRegisters l3_30{0x63, (11u << 22) | 63, 40959, 0}; // 30 MiB
+  const CpuidRegisters l3_32{0x63, (15u << 22) | 63, 32767, 0}; // 32 MiB
+  struct Case {
+    const char* name;
+    std::vector<CpuidLeaf> leaves;
+    std::uint64_t bytes;
+  };
+  const Case cases[] = {
+      {"leaf 4", {{0, 0, {4, 0, 0, 0}}, {4, 0, l1}, {4, 1, l3_30}}, 30ull * mib},
+      {"leaf 0x8000001D",
+       {{0x80000000, 0, {0x8000001D, 0, 0, 0}}, {0x8000001D, 0, l1}, {0x8000001D, 1, l3_32}},
+       32ull * mib},
+      {"leaf 4 beyond the highest basic leaf", {{0, 0, {2, 0, 0, 0}}, {4, 1, l3_30}}, 0},
+      {"L3 of leaf 0x80000006",
+       {{0x80000000, 0, {0x80000006, 0, 0, 0}}, {0x80000006, 0, {0, 0, 0, 64u << 18}}},
+       32ull * mib},
+      {"no cache leaf", {}, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(last_level_cache_bytes(RecordedCpuidSource(c.leaves, 0)), c.bytes) << c.name;
+  }
+}
+
 } // namespace
 } // namespace velto
