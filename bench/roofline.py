@@ -10,7 +10,9 @@ drifts from minute to minute on a shared machine, so daxpy runs are
 interleaved with the velto runs of each table cell and every ratio compares
 figures taken in the same window.
 
-Besides the table the script reports, for the standing wave:
+Besides the table the script reports velto's own bandwidth probe (--roofline)
+against likwid-bench daxpy over the same working set, at one thread and at all
+cores, run after run in the same window; and, for the standing wave:
   - the share of the timed loop spent outside the two kernels (perf samples of
     the cpu-clock event between the initial energy sum and the final one);
   - the initialisation time against a zero-fill of the same memory;
@@ -206,6 +208,95 @@ def loop_overhead(exe, n, duration, threading):
     return sum(own.values()) / total, interrupts / total, f"{total} samples; {detail}"
 
 
+# ---------------------------------------------------------------- probe
+def velto_probe(exe, threads, threading, prefix=(), env=None):
+    """(GB/s, working set bytes, seconds) of velto's own bandwidth probe
+    (--roofline) at `threads` threads, from its record; the run after it is
+    the shortest there is."""
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "probe.json")
+        target = "Z:" + path if prefix else path
+        rc, out, err = run(list(prefix) + [exe, "-s", "64", "-d", "1", "-n", str(threads),
+                                           "--threading", threading, "--roofline",
+                                           "--bypass-timer-check", "--no-prompt",
+                                           "--export-json", target], env=env)
+        try:
+            with open(path) as f:
+                m = json.load(f)["roofline"]["measurements"][0]
+        except (OSError, ValueError, KeyError, IndexError):
+            print(f"  velto probe failed (exit {rc}): {(err or out).strip()[-200:]}",
+                  file=sys.stderr)
+            return None, None, None
+    return m["bandwidth_gb_s"], m["working_set_bytes"], m["duration_s"]
+
+
+THP = "/sys/kernel/mm/transparent_hugepage/enabled"
+
+
+def thp_mode():
+    try:
+        text = open(THP).read()
+        return text[text.index("[") + 1:text.index("]")]
+    except (OSError, ValueError):
+        return None
+
+
+def set_thp(mode):
+    try:
+        with open(THP, "w") as f:
+            f.write(mode)
+        return True
+    except OSError:
+        return False
+
+
+def likwid_daxpy(threads, working_set_mib, huge):
+    """likwid-bench daxpy; with `huge`, on transparent huge pages as velto's
+    arrays are (the system-wide mode is set to "always" for the run and put
+    back after it: likwid-bench itself never asks for them)."""
+    if not huge:
+        return daxpy(threads, working_set_mib)
+    before = thp_mode()
+    if before is None or not set_thp("always"):
+        return None
+    try:
+        return daxpy(threads, working_set_mib)
+    finally:
+        set_thp(before)
+
+
+def probe_against_likwid(args, cores):
+    """velto's probe against likwid-bench daxpy at one thread and all cores,
+    interleaved round by round over the same working set. velto's arrays are
+    on transparent huge pages where the kernel allows them (as its fields are),
+    likwid-bench's on whatever the system-wide mode gives; one thread on 4 KiB
+    pages is TLB-bound, so --likwid-huge-pages compares like with like."""
+    lines, figures = [], []
+    if args.likwid_huge_pages:
+        lines.append(f"likwid-bench on huge pages (transparent huge pages \"always\" for its runs,"
+                     f" \"{thp_mode()}\" otherwise)")
+    else:
+        lines.append(f"likwid-bench on transparent huge pages \"{thp_mode()}\"")
+    for threads in sorted({1, cores}):
+        ours, theirs, size, seconds = [], [], None, []
+        for _ in range(args.runs):
+            gbs, ws, took = velto_probe(args.velto, threads, args.threading)
+            ours.append(gbs)
+            seconds.append(took)
+            size = ws or size
+            # likwid-bench spreads its working set over the threads itself.
+            theirs.append(likwid_daxpy(threads, (size or 1 << 30) // MIB,
+                                       args.likwid_huge_pages))
+        a, b = median(ours), median(theirs)
+        lines.append(f"{threads} thread{'s' if threads > 1 else ''}: velto {fmt(a, 2)} GB/s "
+                     f"{span(ours)}, likwid-bench daxpy {fmt(b, 2)} GB/s {span(theirs)}, "
+                     f"velto / likwid {pct(a, b)}; working set {fmt((size or 0) / MIB, 0)} MiB, "
+                     f"probe {fmt(median(seconds), 2)} s; load {load():.2f}")
+        figures.append({"threads": threads, "velto_gbs": ours, "likwid_gbs": theirs,
+                        "working_set": size, "probe_s": seconds})
+    return lines, figures
+
+
 # ---------------------------------------------------------------- wine
 def wine_score(args, native_exe):
     """Median wine score at N = 192, one thread, interleaved with native runs."""
@@ -262,12 +353,15 @@ def main():
     parser.add_argument("--settle", type=int, default=15,
                         help="seconds between initialisation measurements (see the init part)")
     parser.add_argument("--skip", nargs="*", default=[],
-                        choices=["table", "overhead", "init", "wine"])
+                        choices=["table", "overhead", "init", "wine", "probe"])
+    parser.add_argument("--likwid-huge-pages", action="store_true",
+                        help="run the probe part's likwid-bench on transparent huge pages "
+                             "(needs root; the system-wide mode is put back after each run)")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     if not os.access(args.velto, os.X_OK):
         sys.exit(f"roofline: no velto at {args.velto} (build it, or pass --velto)")
-    if not shutil.which("likwid-bench") and "table" not in args.skip:
+    if not shutil.which("likwid-bench") and not {"table", "probe"} <= set(args.skip):
         sys.exit("roofline: likwid-bench is missing (scripts/install-deps --perf)")
 
     cores = os.cpu_count() or 1
@@ -313,6 +407,14 @@ def main():
                         "daxpy_gbs": bandwidth, "roofline": roof, "peak_rss": rss,
                         "rss_budget": budget,
                         "init_ms": [r.init_ms for r in results], "load": load()})
+
+    if "probe" not in args.skip:
+        print()
+        print("velto's bandwidth probe (--roofline) against likwid-bench daxpy, interleaved:")
+        lines, figures = probe_against_likwid(args, cores)
+        for line in lines:
+            print("  " + line)
+        record["probe"] = figures
 
     if "init" not in args.skip:
         # Freed memory goes back to the host of a virtual machine after a few

@@ -217,6 +217,40 @@ def test_series_of_three_runs_and_its_summary(tmp_path):
                           f"{s['max_mgups']:.2f}", f"{s['spread_pct']:.1f}")
 
 
+ROOFLINE = re.compile(r"^memory roofline: (\d+\.\d\d) MGups \((\d+\.\d\d) GB/s at 96 bytes per "
+                      r"update\), score at (\d+\.\d)% of it$")
+
+
+def test_scaling_with_roofline_measures_each_count_and_its_record_agrees(tmp_path):
+    path = tmp_path / "scaling.json"
+    result = velto("-s", "64", "-d", "1", "--roofline", "--scaling", "--bypass-timer-check",
+                   "--no-prompt", "--export-json", arg(path))
+    assert result.returncode == 0, result.stderr
+    record = load(path)
+    validate(record)
+    lines = result.stdout.splitlines()
+    counts = record["scaling"]["thread_counts"]
+    assert counts[0] == 1 and len(record["runs"]) == len(counts)
+    measured = [m["threads"] for m in record["roofline"]["measurements"]]
+    assert measured == counts
+    assert [line for line in lines if line.startswith("measuring memory bandwidth")] == [
+        f"measuring memory bandwidth with {t} thread{'s' if t > 1 else ''} over "
+        f"{m['working_set_bytes'] / 2**30:.2f} GiB..."
+        for t, m in zip(counts, record["roofline"]["measurements"])]
+    rooflines = [ROOFLINE.match(line).groups() for line in lines if ROOFLINE.match(line)]
+    assert len(rooflines) == len(counts)
+    for run, m, shown in zip(record["runs"], record["roofline"]["measurements"], rooflines):
+        assert run["roofline_mgups"] == m["roofline_mgups"]
+        assert run["roofline_pct"] == pytest.approx(run["score_mgups"] / m["roofline_mgups"] * 100)
+        assert shown == (f"{m['roofline_mgups']:.2f}", f"{m['bandwidth_gb_s']:.2f}",
+                         f"{run['roofline_pct']:.1f}")
+    table = lines[lines.index("thread scaling") + 2:]
+    assert [row.split()[0] for row in table] == [str(t) for t in counts]
+    for row, point in zip(table, record["scaling"]["points"]):
+        assert row.split()[1] == f"{point['median_mgups']:.2f}"
+        assert row.split()[4] == f"{point['roofline_pct']:.1f}%"
+
+
 def test_runs_out_of_range_is_bad_usage():
     for value in ("0", "101", "x"):
         result = velto("--runs", value, "-s", "64")
