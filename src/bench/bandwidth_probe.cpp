@@ -147,7 +147,9 @@ public:
     x_[i] = static_cast<double*>(alloc_aligned(bytes));
     y_[i] = static_cast<double*>(alloc_aligned(bytes));
     if (x_[i] == nullptr || y_[i] == nullptr) {
-      worker.fail("memory bandwidth not measured: its arrays could not be allocated",
+      worker.fail(fmt::format("memory bandwidth not measured: thread {} could not allocate its "
+                              "arrays",
+                              i),
                   RunIssue::could_not_prepare);
       return false;
     }

@@ -25,11 +25,11 @@ TEST(BandwidthProbe, SizeAimsForOneGibibyteWithinMemoryButNeverBelowEightCaches)
     std::variant<std::uint64_t, std::string> expected; ///< working set or refusal
   };
   const Case cases[] = {
-      {"memory unknown", 1, 32 * mib, 0, SIZE_MAX, 1024 * mib},
+      {"memory unknown", 1, 32 * mib, 0, UINT64_MAX, 1024 * mib},
       // 1 GiB over six arrays, each rounded up to whole 64-byte lines.
-      {"three threads", 3, 32 * mib, 0, SIZE_MAX, std::uint64_t{1073741952}},
-      {"large caches", 2, 512 * mib, 0, SIZE_MAX, 4096 * mib},
-      {"halved to what the ledger grants", 1, 32 * mib, 1024 * mib, SIZE_MAX, 512 * mib},
+      {"three threads", 3, 32 * mib, 0, UINT64_MAX, std::uint64_t{1073741952}},
+      {"large caches", 2, 512 * mib, 0, UINT64_MAX, 4096 * mib},
+      {"halved to what the ledger grants", 1, 32 * mib, 1024 * mib, UINT64_MAX, 512 * mib},
       {"not even eight caches", 1, 32 * mib, 300 * mib, SIZE_MAX,
        "not enough memory for its 256.00 MiB of arrays"},
       {"32-bit address space", 4, 512 * mib, 0, UINT32_MAX,
