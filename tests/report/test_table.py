@@ -10,8 +10,16 @@ HEADER = ["machine", "os", "build", "threads", "grid", "workload", "MGups", "min
           "spread", "valid", "other cpu", "throttle", "relative"]
 
 
+def summed_runs(record):
+    """The runs a record's row sums up: of a scaling series those at its last count."""
+    runs = record["runs"]
+    if "scaling" not in record:
+        return runs
+    return [r for r in runs if r["threads_used"] == runs[-1]["threads_used"]]
+
+
 def valid_runs(record):
-    return [r for r in record["runs"] if r["valid"]]
+    return [r for r in summed_runs(record) if r["valid"]]
 
 
 def expected_row(record):
@@ -19,7 +27,7 @@ def expected_row(record):
     s = record["summary"]
     shares = [r["other_cpu_share"] for r in valid_runs(record) if r["other_cpu_share"] is not None]
     throttles = [r["throttle_pct"] for r in valid_runs(record) if r["throttle_pct"] is not None]
-    used = [r["threads_used"] for r in record["runs"] if r["threads_used"]]
+    used = [r["threads_used"] for r in summed_runs(record) if r["threads_used"]]
     return {
         "brand": record["machine"]["brand"],
         "build": f"{record['velto']['os']} {record['velto']['arch']}",
