@@ -37,7 +37,8 @@ def build_parser():
         description="A row per record: machine, OS, build, threads, grid size, workload, the "
                     "median score of the valid runs (MGups) with min, max and spread, valid "
                     "runs of all, the largest share other programs took, the strongest "
-                    "throttle, and the score relative to a reference row. Stress records "
+                    "throttle, the score relative to a reference row and, for records "
+                    "measured with --roofline, its share of the roofline. Stress records "
                     "give a row per processor instead: its segments, errors, median segment "
                     "rate at each grid size (marked slow more than 10%% below its "
                     "performance level's) and the time of its first error.",
