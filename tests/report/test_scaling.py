@@ -36,6 +36,10 @@ def _invalid_first_run(record):
     record["runs"][0].update(valid=False, reasons=["interrupted"], score_mgups=None)
 
 
+def _one_run_more_at_the_first_count(record):
+    record["scaling"]["points"][0]["runs"] += 1
+
+
 def _runs_beyond_the_series(record):
     asked = record["config"]["runs"] * len(record["scaling"]["thread_counts"])
     record["runs"] += [record["runs"][-1]] * (asked + 1 - len(record["runs"]))
@@ -45,11 +49,12 @@ def _runs_beyond_the_series(record):
 # line after "<file>: " from the unedited record)
 REFUSED = [
     (_invalid_first_run, lambda r: "not valid against the record schema: "
-     f"{r['runs'][0]['roofline_mgups']!r} is not of type 'null' (at $.runs[0].roofline_mgups)"),
+     f"{r['runs'][0]['roofline_pct']!r} is not of type 'null' (at $.runs[0].roofline_pct)"),
     (set_at(["scaling", "points", -1, "median_mgups"], 1.0), lambda r: "contradicts itself: "
-     f"median_mgups is 1.0, the runs at {top_point(r)['threads']} threads give "
-     f"{top_point(r)['median_mgups']!r} (at $.scaling.points[{len(r['scaling']['points']) - 1}]"
-     ".median_mgups)"),
+     f"median_mgups is 1.0, its runs give {top_point(r)['median_mgups']!r} "
+     f"(at $.scaling.points[{len(r['scaling']['points']) - 1}].median_mgups)"),
+    (_one_run_more_at_the_first_count, lambda r: "contradicts itself: the points hold "
+     f"{len(r['runs']) + 1} runs, the record {len(r['runs'])} (at $.scaling.points)"),
     (_runs_beyond_the_series, lambda r: "contradicts itself: the record holds "
      f"{r['config']['runs'] * 2 + 1} runs, config.runs at 2 thread counts asks for "
      f"{r['config']['runs'] * 2} (at $.runs)"),

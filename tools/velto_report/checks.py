@@ -9,10 +9,11 @@ problem found is the one reported:
 3. each run: a valid run has thread rows, the rows are threads_used threads
    numbered 0 to n - 1, each row's rate is its updates over its fast-timer
    time, and the run's score is the sum of its rows' rates;
-4. the summary: its counts and figures are those of the valid runs' scores
-   (of a scaling series, the runs at the largest count that ran);
-5. a scaling series: each point's runs, valid runs and median are those of the
-   runs at its count.
+4. a scaling series: its points are the first counts of its thread_counts,
+   their runs add up to the record's, and each point's valid runs and median
+   are those of its runs;
+5. the summary: its counts and figures are those of the valid runs' scores
+   (of a scaling series, the runs of its last point, the largest count).
 
 A stress record has neither runs nor summary; after 1 and 2 its counts must
 add up instead (stress_problem).
@@ -37,18 +38,23 @@ def median(values):
     return values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2.0
 
 
-def runs_at(runs, threads):
-    """The runs of a scaling series at one thread count."""
-    return [run for run in runs if run["threads_used"] == threads]
+def point_runs(record):
+    """The runs of each point of a scaling series, as velto lays them out: each point's
+    `runs` runs in turn, in the order of the points (a run that failed before it counted its
+    threads says 0 in threads_used)."""
+    groups, start = [], 0
+    for point in record["scaling"]["points"]:
+        groups.append(record["runs"][start:start + point["runs"]])
+        start += point["runs"]
+    return groups
 
 
 def summary_runs(record):
-    """The runs the record's summary covers: of a scaling series those at the largest count
-    that ran (the machine's score), else all of them."""
-    points = record.get("scaling", {}).get("points")
-    if not points:
+    """The runs the record's summary covers: of a scaling series those of its last point,
+    the largest count that ran (the machine's score), else all of them."""
+    if not record.get("scaling", {}).get("points"):
         return record["runs"]
-    return runs_at(record["runs"], max(p["threads"] for p in points))
+    return point_runs(record)[-1]
 
 
 def summarise(runs):
@@ -90,7 +96,7 @@ def problem(record):
     first = _number_problem(record, "$") or _negative_problem(record)
     if first or record["kind"] == "stress":
         return first or _stress_problem(record["stress"])
-    return _runs_problem(record) or _summary_problem(record) or _scaling_problem(record)
+    return _runs_problem(record) or _scaling_problem(record) or _summary_problem(record)
 
 
 def _figure(value):
@@ -231,12 +237,22 @@ def _summary_problem(record):
 
 
 def _scaling_problem(record):
-    for i, point in enumerate(record.get("scaling", {}).get("points", [])):
-        computed = summarise(runs_at(record["runs"], point["threads"]))
-        source = f"the runs at {point['threads']} threads"
-        for key in ("runs", "valid_runs", "median_mgups"):
+    if "scaling" not in record:
+        return None
+    points = record["scaling"]["points"]
+    counts = record["scaling"]["thread_counts"]
+    if [p["threads"] for p in points] != counts[:len(points)]:
+        return ("contradicts itself: the points' threads are not the first of thread_counts "
+                "(at $.scaling.points)")
+    held = sum(p["runs"] for p in points)
+    if points and held != len(record["runs"]):
+        return (f"contradicts itself: the points hold {held} runs, the record "
+                f"{len(record['runs'])} (at $.scaling.points)")
+    for i, (point, runs) in enumerate(zip(points, point_runs(record))):
+        computed = summarise(runs)
+        for key in ("valid_runs", "median_mgups"):
             if not _agrees(point[key], computed[key]):
-                return _contradiction(key, point[key], source, computed[key],
+                return _contradiction(key, point[key], "its runs", computed[key],
                                       f"$.scaling.points[{i}].{key}")
     return None
 

@@ -10,7 +10,7 @@ import json
 import os
 
 from velto_report import SCHEMA_VERSION
-from velto_report.checks import median, problem, runs_at, summarise, summary_runs
+from velto_report.checks import median, problem, summarise, summary_runs
 from velto_report.names import build_name, os_text, shorten_brand
 
 # Validation messages quote the offending value; a whole object would not fit
@@ -218,9 +218,10 @@ class Record(_Envelope):
         points of a scaling series, else the runs grouped by the threads they used (a run
         that failed before it counted them is left out)."""
         if self.scaling:
-            return sorted((p["threads"], p["median_mgups"]) for p in self.scaling["points"])
+            return [(p["threads"], p["median_mgups"]) for p in self.scaling["points"]]
         counts = sorted({run["threads_used"] for run in self.runs} - {0})
-        return [(n, summarise(runs_at(self.runs, n))["median_mgups"]) for n in counts]
+        return [(n, summarise([r for r in self.runs if r["threads_used"] == n])["median_mgups"])
+                for n in counts]
 
     def rooflines(self):
         """The roofline at each thread count measured, ascending, as (threads, MGups); empty
@@ -234,7 +235,7 @@ class Record(_Envelope):
         scaling series its point at the largest count, else the median of the valid runs'
         figures; (None, None) without them."""
         if self.scaling and self.scaling["points"]:
-            top = max(self.scaling["points"], key=lambda p: p["threads"])
+            top = self.scaling["points"][-1]
             return top["roofline_mgups"], top["roofline_pct"]
         return tuple(median([r[key] for r in _valid_runs(self.runs) if r.get(key) is not None])
                      for key in ("roofline_mgups", "roofline_pct"))
