@@ -11,11 +11,9 @@ HEADER = ["machine", "os", "build", "threads", "grid", "workload", "MGups", "min
 
 
 def summed_runs(record):
-    """The runs a record's row sums up: of a scaling series those at its last count."""
-    runs = record["runs"]
-    if "scaling" not in record:
-        return runs
-    return [r for r in runs if r["threads_used"] == runs[-1]["threads_used"]]
+    """The runs a record's row sums up: of a scaling series those of its last count."""
+    last = record["scaling"]["points"][-1]["runs"] if "scaling" in record else len(record["runs"])
+    return record["runs"][len(record["runs"]) - last:]
 
 
 def valid_runs(record):
