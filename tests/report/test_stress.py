@@ -47,8 +47,10 @@ def test_text_has_a_column_per_kind_marks_the_slow_ones_and_a_kind_never_run_is_
     (["plot", "B", "S"], "{S}: a stress record: plot does not draw it (table and stress read it)"),
     (["timeline", "S"], "{S}: a stress record: timeline does not draw it (table and stress "
                         "read it)"),
-    (["stress", "B"], "{B}: a benchmark record: stress does not draw it (table, plot and timeline "
-                      "read it)"),
+    (["stress", "B"], "{B}: a benchmark record: stress does not draw it (table, plot, timeline "
+                      "and scaling read it)"),
+    (["scaling", "S"], "{S}: a stress record: scaling does not draw it (table and stress read "
+                       "it)"),
     (["table", "B", "S"], "benchmark and stress records make different tables: give them to "
                           "separate commands"),
     (["table", "--sort", "score", "S"], "--per-run, --relative and --sort are for benchmark "

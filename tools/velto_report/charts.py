@@ -1,5 +1,5 @@
-"""The bar chart of scores, the timeline of rates and the segment rates of a stress test,
-as PNG or SVG.
+"""The bar chart of scores, the timeline of rates, the score against the thread count and
+the segment rates of a stress test, as PNG or SVG.
 
 matplotlib is imported only here and only when a chart is drawn, so that the
 table works without it. The figures have a fixed size and no timestamps, so the
@@ -154,6 +154,76 @@ def draw_timeline(records):
     axes.set_title(_title(records, "velto rate over time"))
     axes.grid(alpha=0.3)
     axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    return figure
+
+
+def _thread_ticks(axes, counts):
+    """A tick at every count; a label only where it keeps clear of the previous one, so that
+    1, 2 and 4 do not run together on an axis that reaches 64."""
+    counts = sorted(counts)
+    axes.set_xticks(counts)
+    labels, last = [], None
+    for n in counts:
+        clear = last is None or n - last >= counts[-1] / 24
+        labels.append(str(n) if clear else "")
+        last = n if clear else last
+    axes.set_xticklabels(labels)
+
+
+def draw_scaling(records):
+    """A Figure with a series per record, in a colour of its own: the median score at each
+    thread count that has one (solid, with dots), the ideal from its one-thread score, threads
+    times that score (dashed, thinner), and its roofline at each count measured (dotted, with
+    squares). Lines carry the ids scaling-R, ideal-R and roofline-R (record R from 0) in an
+    SVG. Every record must have a score at some count."""
+    from matplotlib.figure import Figure
+    from matplotlib.lines import Line2D
+
+    figure = Figure(figsize=(9.0, 5.4), dpi=100, layout="constrained")
+    axes = figure.add_subplot()
+    counts, tops = set(), []
+    styles = {}
+    for r, (record, parts) in enumerate(zip(records, record_labels(records, threads=False))):
+        colour = f"C{r % 10}"
+        points = [(n, score) for n, score in record.series() if score is not None]
+        (line,) = axes.plot(*zip(*points), color=colour, marker="o", markersize=6, linewidth=2.0,
+                            label=", ".join(parts), zorder=3)
+        line.set_gid(f"scaling-{r}")
+        counts.update(n for n, _ in points)
+        tops += [score for _, score in points]
+        one = dict(points).get(1)
+        if one is not None and len(points) > 1:
+            ideal = [n for n, _ in points]
+            axes.plot(ideal, [n * one for n in ideal], color=colour, linestyle="--",
+                      linewidth=1.0)[0].set_gid(f"ideal-{r}")
+            styles["ideal"] = "ideal: threads x the one-thread score"
+            tops.append(ideal[-1] * one)
+        roofline = record.rooflines()
+        if roofline:
+            axes.plot(*zip(*roofline), color=colour, linestyle=":", linewidth=1.4, marker="s",
+                      markersize=4)[0].set_gid(f"roofline-{r}")
+            styles["roofline"] = "roofline: memory bandwidth / bytes per update"
+            counts.update(n for n, _ in roofline)
+            tops += [mgups for _, mgups in roofline]
+    _thread_ticks(axes, counts)
+    pad = max(0.3, (max(counts) - min(counts)) * 0.04)
+    axes.set_xlim(min(counts) - pad, max(counts) + pad)
+    axes.set_ylim(0, max(tops) * 1.1 or 1.0)
+    axes.set_xlabel("threads")
+    axes.set_ylabel("MGups (median of the valid runs)")
+    axes.set_title(_title(records, "velto scaling"))
+    axes.grid(alpha=0.3)
+    records_legend = axes.legend(loc="upper left", fontsize=8, title="records",
+                                 title_fontsize=8)
+    key = [Line2D([], [], color="dimgray", marker="o", linewidth=2.0, label="median score")]
+    if "ideal" in styles:
+        key.append(Line2D([], [], color="dimgray", linestyle="--", linewidth=1.0,
+                          label=styles["ideal"]))
+    if "roofline" in styles:
+        key.append(Line2D([], [], color="dimgray", linestyle=":", linewidth=1.4, marker="s",
+                          markersize=4, label=styles["roofline"]))
+    axes.legend(handles=key, loc="lower right", fontsize=8)
+    axes.add_artist(records_legend)
     return figure
 
 

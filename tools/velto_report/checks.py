@@ -9,7 +9,11 @@ problem found is the one reported:
 3. each run: a valid run has thread rows, the rows are threads_used threads
    numbered 0 to n - 1, each row's rate is its updates over its fast-timer
    time, and the run's score is the sum of its rows' rates;
-4. the summary: its counts and figures are those of the valid runs' scores.
+4. a scaling series: its points are the first counts of its thread_counts,
+   their runs add up to the record's, and each point's valid runs and median
+   are those of its runs;
+5. the summary: its counts and figures are those of the valid runs' scores
+   (of a scaling series, the runs of its last point, the largest count).
 
 A stress record has neither runs nor summary; after 1 and 2 its counts must
 add up instead (stress_problem).
@@ -24,6 +28,35 @@ _BEYOND = 2**64
 _RELATIVE = 1e-9
 
 
+def median(values):
+    """The median as velto takes it (the mean of the middle two of an even count); None for
+    no values."""
+    values = sorted(values)
+    n = len(values)
+    if n == 0:
+        return None
+    return values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2.0
+
+
+def point_runs(record):
+    """The runs of each point of a scaling series, as velto lays them out: each point's
+    `runs` runs in turn, in the order of the points (a run that failed before it counted its
+    threads says 0 in threads_used)."""
+    groups, start = [], 0
+    for point in record["scaling"]["points"]:
+        groups.append(record["runs"][start:start + point["runs"]])
+        start += point["runs"]
+    return groups
+
+
+def summary_runs(record):
+    """The runs the record's summary covers: of a scaling series those of its last point,
+    the largest count that ran (the machine's score), else all of them."""
+    if not record.get("scaling", {}).get("points"):
+        return record["runs"]
+    return point_runs(record)[-1]
+
+
 def summarise(runs):
     """The summary of the runs, keyed as the record's: counts, and the median, min, max, mean,
     sample standard deviation and spread (percent of the median) of the valid runs' scores,
@@ -34,14 +67,14 @@ def summarise(runs):
                "max_mgups": None, "mean_mgups": None, "stddev_mgups": None, "spread_pct": None}
     if n == 0:
         return summary
-    median = scores[n // 2] if n % 2 else (scores[n // 2 - 1] + scores[n // 2]) / 2.0
+    middle = median(scores)
     mean = _add(scores) / n
     summary.update({
-        "median_mgups": median,
+        "median_mgups": middle,
         "min_mgups": scores[0],
         "max_mgups": scores[-1],
         "mean_mgups": mean,
-        "spread_pct": (scores[-1] - scores[0]) / median * 100.0 if median > 0 else 0.0,
+        "spread_pct": (scores[-1] - scores[0]) / middle * 100.0 if middle > 0 else 0.0,
     })
     if n >= 2:
         summary["stddev_mgups"] = math.sqrt(_add([(s - mean) * (s - mean) for s in scores])
@@ -63,7 +96,7 @@ def problem(record):
     first = _number_problem(record, "$") or _negative_problem(record)
     if first or record["kind"] == "stress":
         return first or _stress_problem(record["stress"])
-    return _runs_problem(record) or _summary_problem(record)
+    return _runs_problem(record) or _scaling_problem(record) or _summary_problem(record)
 
 
 def _figure(value):
@@ -134,9 +167,14 @@ def _contradiction(name, written, source, computed, path):
 
 def _runs_problem(record):
     asked = record["config"]["runs"]
+    what = "config.runs asked for"
+    if "scaling" in record:
+        counts = len(record["scaling"]["thread_counts"])
+        asked *= counts
+        what = f"config.runs at {counts} thread counts asks for"
     if len(record["runs"]) > asked:
-        return (f"contradicts itself: the record holds {len(record['runs'])} runs, config.runs "
-                f"asked for {asked} (at $.runs)")
+        return (f"contradicts itself: the record holds {len(record['runs'])} runs, {what} "
+                f"{asked} (at $.runs)")
     for i, run in enumerate(record["runs"]):
         found = _run_problem(run, f"$.runs[{i}]")
         if found:
@@ -184,7 +222,7 @@ def _run_problem(run, path):
 
 def _summary_problem(record):
     written = record["summary"]
-    computed = summarise(record["runs"])
+    computed = summarise(summary_runs(record))
     scale = computed["max_mgups"] or 0.0
     for key, value in computed.items():
         if key in ("runs", "valid_runs"):
@@ -195,6 +233,27 @@ def _summary_problem(record):
             source = "the valid runs' scores"
         if not same:
             return _contradiction(key, written[key], source, value, f"$.summary.{key}")
+    return None
+
+
+def _scaling_problem(record):
+    if "scaling" not in record:
+        return None
+    points = record["scaling"]["points"]
+    counts = record["scaling"]["thread_counts"]
+    if [p["threads"] for p in points] != counts[:len(points)]:
+        return ("contradicts itself: the points' threads are not the first of thread_counts "
+                "(at $.scaling.points)")
+    held = sum(p["runs"] for p in points)
+    if points and held != len(record["runs"]):
+        return (f"contradicts itself: the points hold {held} runs, the record "
+                f"{len(record['runs'])} (at $.scaling.points)")
+    for i, (point, runs) in enumerate(zip(points, point_runs(record))):
+        computed = summarise(runs)
+        for key in ("valid_runs", "median_mgups"):
+            if not _agrees(point[key], computed[key]):
+                return _contradiction(key, point[key], "its runs", computed[key],
+                                      f"$.scaling.points[{i}].{key}")
     return None
 
 

@@ -1,5 +1,5 @@
-"""The command line: table, plot and timeline over result records, stress over a stress
-record.
+"""The command line: table, plot, timeline and scaling over result records, stress over a
+stress record.
 
 Exit status: 0 when every file was read and the output made, 1 when a file was
 refused (the others are still reported) or the output could not be made, 2 for
@@ -37,7 +37,8 @@ def build_parser():
         description="A row per record: machine, OS, build, threads, grid size, workload, the "
                     "median score of the valid runs (MGups) with min, max and spread, valid "
                     "runs of all, the largest share other programs took, the strongest "
-                    "throttle, and the score relative to a reference row. Stress records "
+                    "throttle, the score relative to a reference row and, for records "
+                    "measured with --roofline, its share of the roofline. Stress records "
                     "give a row per processor instead: its segments, errors, median segment "
                     "rate at each grid size (marked slow more than 10%% below its "
                     "performance level's) and the time of its first error.",
@@ -76,6 +77,21 @@ def build_parser():
                                  metavar="OUT",
                                  help="the chart to write, PNG or SVG by its extension")
 
+    scaling_parser = commands.add_parser(
+        "scaling", help="the score against the thread count",
+        description="A series per record: the median score of the valid runs at each thread "
+                    "count (of a --scaling series, or of the runs by the threads they used), "
+                    "the ideal from the one-thread score (dashed) and the roofline where the "
+                    "record has one (dotted). Records of different workloads or grid sizes "
+                    "are refused, as by plot.",
+        epilog=_EXIT_TEXT)
+    scaling_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
+    scaling_parser.add_argument("-o", "--output", required=True, type=_chart_path,
+                                metavar="OUT",
+                                help="the chart to write, PNG or SVG by its extension")
+    scaling_parser.add_argument("--force", action="store_true",
+                                help="draw records of different workloads or grid sizes anyway")
+
     stress_parser = commands.add_parser(
         "stress", help="the segment rates of a stress record over time",
         description="A panel per grid size and workload of the stress record, a line per "
@@ -95,8 +111,8 @@ class KindError(Exception):
 
 # The kinds each command reads; a record of another kind is refused like a bad file.
 _KINDS = {"table": ("benchmark", "stress"), "plot": ("benchmark",),
-          "timeline": ("benchmark",), "stress": ("stress",)}
-_OTHER_COMMAND = {"benchmark": "table, plot and timeline read it",
+          "timeline": ("benchmark",), "scaling": ("benchmark",), "stress": ("stress",)}
+_OTHER_COMMAND = {"benchmark": "table, plot, timeline and scaling read it",
                   "stress": "table and stress read it"}
 
 
@@ -119,6 +135,17 @@ def _read_all(paths, command):
             _error(f"{path}: {e}")
             refused += 1
     return records, refused
+
+
+def _with_scores(records):
+    """The records with a score at some thread count; each other one is refused with a line."""
+    kept = []
+    for record in records:
+        if any(score is not None for _, score in record.series()):
+            kept.append(record)
+        else:
+            _error(f"{record.path}: no valid score at any thread count to draw")
+    return kept, len(records) - len(kept)
 
 
 def _write_stdout(text):
@@ -149,12 +176,14 @@ def _table(args, records):
 
 
 def _chart(args, records):
+    if args.command in ("plot", "scaling") and not args.force:
+        why = charts.not_comparable(records)
+        if why:
+            raise charts.ChartError(why)
     if args.command == "plot":
-        if not args.force:
-            why = charts.not_comparable(records)
-            if why:
-                raise charts.ChartError(why)
         figure = charts.draw_scores(records)
+    elif args.command == "scaling":
+        figure = charts.draw_scaling(records)
     elif args.command == "timeline":
         figure = charts.draw_timeline(records)
     else:
@@ -173,6 +202,9 @@ def main(argv):
             charts.load_matplotlib()
         files = [args.file] if args.command == "stress" else args.files
         records, refused = _read_all(files, args.command)
+        if args.command == "scaling":
+            records, unscored = _with_scores(records)
+            refused += unscored
         if not records:
             return 1
         done = _table(args, records) if args.command == "table" else _chart(args, records)

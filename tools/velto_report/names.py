@@ -52,11 +52,11 @@ def kind_label(workload, size):
     return "".join(word[0] for word in workload.split("_")) + f" {size}"
 
 
-def record_labels(records):
-    """One label per record, as a list of parts: the brand and the threads; the build and the
-    workload with the grid size when the records differ in them; the file's name when that
-    still leaves two records alike."""
-    labels = [[r.short_brand, threads_text(r.threads)] for r in records]
+def record_labels(records, threads=True):
+    """One label per record, as a list of parts: the brand and the threads (unless threads is
+    false); the build and the workload with the grid size when the records differ in them;
+    the file's name when that still leaves two records alike."""
+    labels = [[r.short_brand] + ([threads_text(r.threads)] if threads else []) for r in records]
     for part in (lambda r: r.build, lambda r: f"{r.workload} {r.grid_size}"):
         values = [part(r) for r in records]
         if len(set(values)) > 1:

@@ -10,7 +10,7 @@ import json
 import os
 
 from velto_report import SCHEMA_VERSION
-from velto_report.checks import problem, summarise
+from velto_report.checks import median, problem, summarise, summary_runs
 from velto_report.names import build_name, os_text, shorten_brand
 
 # Validation messages quote the offending value; a whole object would not fit
@@ -180,13 +180,15 @@ class Record(_Envelope):
         self.workload = data["config"]["workload"]
         self.runs = data["runs"]
         # Computed from the runs; the record's own summary only had to agree with it.
-        self.summary = summarise(self.runs)
+        self._summary_runs = summary_runs(data)
+        self.summary = summarise(self._summary_runs)
+        self.scaling = data.get("scaling")
 
     @property
     def threads(self):
-        """The threads the runs used (of the first run that counted them), else the count
-        asked for; None for an automatic count that no run reached."""
-        for run in _valid_runs(self.runs) + self.runs:
+        """The threads the summary's runs used (of the first run that counted them), else the
+        count asked for; None for an automatic count that no run reached."""
+        for run in _valid_runs(self._summary_runs) + self._summary_runs:
             if run["threads_used"] > 0:
                 return run["threads_used"]
         return self.data["config"]["threads"] or None
@@ -198,14 +200,42 @@ class Record(_Envelope):
 
     @property
     def other_cpu_share(self):
-        """The largest share of the machine that other programs took during a valid run."""
-        shares = [r["other_cpu_share"] for r in _valid_runs(self.runs)
+        """The largest share of the machine that other programs took during a valid run of the
+        summary's."""
+        shares = [r["other_cpu_share"] for r in _valid_runs(self._summary_runs)
                   if r["other_cpu_share"] is not None]
         return max(shares) if shares else None
 
     @property
     def throttle_pct(self):
-        """The strongest slowdown (the lowest throttle_pct) of the valid runs."""
-        values = [r["throttle_pct"] for r in _valid_runs(self.runs)
+        """The strongest slowdown (the lowest throttle_pct) of the summary's valid runs."""
+        values = [r["throttle_pct"] for r in _valid_runs(self._summary_runs)
                   if r["throttle_pct"] is not None]
         return min(values) if values else None
+
+    def series(self):
+        """The median score at each thread count, ascending, as (threads, MGups or None): the
+        points of a scaling series, else the runs grouped by the threads they used (a run
+        that failed before it counted them is left out)."""
+        if self.scaling:
+            return [(p["threads"], p["median_mgups"]) for p in self.scaling["points"]]
+        counts = sorted({run["threads_used"] for run in self.runs} - {0})
+        return [(n, summarise([r for r in self.runs if r["threads_used"] == n])["median_mgups"])
+                for n in counts]
+
+    def rooflines(self):
+        """The roofline at each thread count measured, ascending, as (threads, MGups); empty
+        without --roofline."""
+        measured = self.data.get("roofline", {"measurements": []})["measurements"]
+        return sorted((m["threads"], m["roofline_mgups"]) for m in measured)
+
+    @property
+    def roofline(self):
+        """The score's roofline and its share of it (percent) as (MGups, percent): of a
+        scaling series its point at the largest count, else the median of the valid runs'
+        figures; (None, None) without them."""
+        if self.scaling and self.scaling["points"]:
+            top = self.scaling["points"][-1]
+            return top["roofline_mgups"], top["roofline_pct"]
+        return tuple(median([r[key] for r in _valid_runs(self.runs) if r.get(key) is not None])
+                     for key in ("roofline_mgups", "roofline_pct"))

@@ -1,5 +1,6 @@
 """The comparison table: one row per record (or per run), as aligned text, Markdown or CSV;
-for stress records one row per processor.
+for stress records one row per processor. Records measured with --roofline add a last column:
+the score's share of the machine's roofline.
 
 The text and Markdown forms are for reading: rounded figures, the shortened
 brand, a dash where a figure does not exist. CSV is for other programs: every
@@ -90,6 +91,12 @@ RUN_COLUMNS = _COMMON_HEAD[:1] + [
     Column(None, "reasons", "reasons"),
 ] + _COMMON_TAIL
 
+# Shown only when a row has a roofline, so that a table without one is as it always was.
+ROOFLINE_COLUMNS = [
+    Column(None, "roofline_mgups", "roofline_mgups"),
+    Column("roofline", "roofline_pct", "roofline_pct", _PERCENT, numeric=True),
+]
+
 
 def _base_row(record):
     return {
@@ -121,6 +128,7 @@ def record_rows(records):
             "other_cpu_share": record.other_cpu_share,
             "throttle_pct": record.throttle_pct,
         })
+        row["roofline_mgups"], row["roofline_pct"] = record.roofline
         rows.append(row)
     return rows
 
@@ -141,6 +149,9 @@ def run_rows(records):
                 "verdict": "yes" if run["valid"] else "no: " + ", ".join(run["reasons"]),
                 "other_cpu_share": run["other_cpu_share"],
                 "throttle_pct": run["throttle_pct"],
+                # Older records lack them.
+                "roofline_mgups": run.get("roofline_mgups"),
+                "roofline_pct": run.get("roofline_pct"),
             })
             rows.append(row)
     return rows
@@ -296,4 +307,6 @@ def table(records, per_run=False, relative="first", sort=None, form="text"):
         rows = sort_by_score(rows)
     add_relative(rows, relative)
     columns = RUN_COLUMNS if per_run else RECORD_COLUMNS
+    if any(row["roofline_mgups"] is not None for row in rows):
+        columns = columns + ROOFLINE_COLUMNS
     return _FORMATTERS[form](rows, columns)
