@@ -25,6 +25,17 @@ def _chart_path(text):
     return text
 
 
+def _chart_arguments(parser, force):
+    """The record files and the chart's path of a chart command, and --force
+    where records of different workloads or grid sizes are refused."""
+    parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
+    parser.add_argument("-o", "--output", required=True, type=_chart_path, metavar="OUT",
+                        help="the chart to write, PNG or SVG by its extension")
+    if force:
+        parser.add_argument("--force", action="store_true",
+                            help="draw records of different workloads or grid sizes anyway")
+
+
 def build_parser():
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -61,21 +72,14 @@ def build_parser():
                     "Records of different workloads or grid sizes are refused: their scores "
                     "are not comparable.",
         epilog=_EXIT_TEXT)
-    plot_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
-    plot_parser.add_argument("-o", "--output", required=True, type=_chart_path, metavar="OUT",
-                             help="the chart to write, PNG or SVG by its extension")
-    plot_parser.add_argument("--force", action="store_true",
-                             help="draw records of different workloads or grid sizes anyway")
+    _chart_arguments(plot_parser, force=True)
 
     timeline_parser = commands.add_parser(
         "timeline", help="the rate over time of every run",
         description="A line per run: the rate of all threads, sampled once a second. A run "
                     "that slowed down by more than 5% is marked in the legend.",
         epilog=_EXIT_TEXT)
-    timeline_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
-    timeline_parser.add_argument("-o", "--output", required=True, type=_chart_path,
-                                 metavar="OUT",
-                                 help="the chart to write, PNG or SVG by its extension")
+    _chart_arguments(timeline_parser, force=False)
 
     scaling_parser = commands.add_parser(
         "scaling", help="the score against the thread count",
@@ -85,12 +89,7 @@ def build_parser():
                     "record has one (dotted). Records of different workloads or grid sizes "
                     "are refused, as by plot.",
         epilog=_EXIT_TEXT)
-    scaling_parser.add_argument("files", nargs="+", metavar="FILE", help="result records")
-    scaling_parser.add_argument("-o", "--output", required=True, type=_chart_path,
-                                metavar="OUT",
-                                help="the chart to write, PNG or SVG by its extension")
-    scaling_parser.add_argument("--force", action="store_true",
-                                help="draw records of different workloads or grid sizes anyway")
+    _chart_arguments(scaling_parser, force=True)
 
     stress_parser = commands.add_parser(
         "stress", help="the segment rates of a stress record over time",
