@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,7 +78,9 @@ Recorded record(std::vector<std::string> args, Plan& plan) {
   for (Script& script : plan.runs) {
     script.step_time = std::chrono::microseconds(0);
   }
+  std::mutex factory_lock; // a scaling series has runs of several threads
   const WorkloadFactory workloads = [&](WorkloadKind kind, std::uint32_t index) {
+    const std::lock_guard lock(factory_lock);
     const std::size_t k =
         std::min<std::size_t>(static_cast<std::size_t>(r.runs), plan.runs.size() - 1);
     ++r.runs;
