@@ -102,10 +102,9 @@ std::vector<std::uint32_t> series_counts(const CommandLine& line, TopologyCache&
   if (!line.scaling) {
     return {line.config.thread_count};
   }
-  const RunConfig& config = line.config;
-  return scaling_thread_counts(auto_thread_count(get_topology(topology, machine), config.grid_size,
-                                                 machine.available_memory(),
-                                                 machine.logical_processor_count()));
+  // -n is refused with --scaling, so the line asks for the automatic count.
+  return scaling_thread_counts(
+      run_parameters(line.config, topology, machine).thread_plan.thread_count);
 }
 
 } // namespace

@@ -169,13 +169,8 @@ public:
   void work(Worker& worker) override {
     const std::uint32_t i = worker.index();
     const Machine& machine = worker.machine();
-    StartBarrier& barrier = worker.run().start_barrier;
     for (std::uint32_t r = 0; r < repeats_; ++r) {
-      // Every pass starts together; a thread that leaves drops out of the
-      // barrier so that no other waits for it.
-      barrier.arrive_and_wait();
-      if (worker.stop_raised()) {
-        barrier.arrive_and_drop();
+      if (!next_phase(worker.run(), worker)) { // every pass starts together
         return;
       }
       const std::int64_t start = machine.read_fast_timer();
@@ -254,7 +249,7 @@ ProbeOutcome measure_bandwidth(const RunParameters& parameters, std::uint64_t ll
   m.bandwidth_gb_s = gb_s;
   m.roofline_mgups = roofline_mgups(gb_s);
   m.duration_s = static_cast<double>(machine.read_fast_timer() - t0) /
-                 static_cast<double>(std::max<std::uint64_t>(fast.frequency, 1));
+                 static_cast<double>(fast.frequency); // positive: the bandwidth needed it
   outcome.measurement = m;
   return outcome;
 }

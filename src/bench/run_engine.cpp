@@ -35,21 +35,6 @@ std::ptrdiff_t checked_participants(const Machine& machine, std::uint32_t thread
   return static_cast<std::ptrdiff_t>(threads);
 }
 
-// A thread that ends before the common start drops out of the barrier rather
-// than merely arriving: its arrival counts for the phase it would have reached
-// next, and no later phase waits for it. Arriving alone is not enough, because
-// a thread that fails right after a phase can raise the stop request before a
-// slower one has looked at it after that same phase; the slower one then goes
-// on to the next phase and would wait there forever.
-bool next_phase(RunState& run, const Worker& worker) {
-  run.start_barrier.arrive_and_wait();
-  if (worker.stop_raised()) {
-    run.start_barrier.arrive_and_drop();
-    return false;
-  }
-  return true;
-}
-
 void run_worker(RunState& run, RunKind& kind, std::uint32_t index) {
   Worker worker(run, index);
   apply_placement(run.machine, run.plan, index);
@@ -133,6 +118,21 @@ void Worker::fail(std::string_view message, RunIssue issue) const {
     run_.problems.push_back({issue, std::string(message)});
   } catch (const std::exception&) {
   }
+}
+
+// A thread that ends before the common start drops out of the barrier rather
+// than merely arriving: its arrival counts for the phase it would have reached
+// next, and no later phase waits for it. Arriving alone is not enough, because
+// a thread that fails right after a phase can raise the stop request before a
+// slower one has looked at it after that same phase; the slower one then goes
+// on to the next phase and would wait there forever.
+bool next_phase(RunState& run, const Worker& worker) {
+  run.start_barrier.arrive_and_wait();
+  if (worker.stop_raised()) {
+    run.start_barrier.arrive_and_drop();
+    return false;
+  }
+  return true;
 }
 
 RunEnd run_workers(RunState& run, RunKind& kind) {

@@ -143,6 +143,12 @@ public:
   virtual void release(Worker& worker) noexcept = 0;
 };
 
+/// Waits at the run's barrier until every thread still in the run has
+/// arrived; false, having left the barrier for good, when the stop request is
+/// up after it. The phases between the kind's steps are such meetings, and a
+/// kind may hold more of its own in `work` (every thread must then hold them).
+bool next_phase(RunState& run, const Worker& worker);
+
 /// Runs `kind` on the run's threads: workers 1..P-1 on threads the machine
 /// starts, worker 0 on this one, each pinned to its plan entry; then joins them.
 /// A thread that cannot start ends the run with "could not start thread {i}:
