@@ -4,9 +4,9 @@
 // pass over the board once per second). All must stay far below one step
 // (about 1 ms at N = 64 on one core), or the score measures bookkeeping rather
 // than the solver.
-#include "bench/rate_samples.hpp"
-#include "bench/run_records.hpp"
-#include "bench/worker.hpp"
+#include "benchmark/benchmark_run.hpp"
+#include "benchmark/rate_samples.hpp"
+#include "benchmark/run_records.hpp"
 
 #include <benchmark/benchmark.h>
 

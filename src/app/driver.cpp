@@ -5,9 +5,9 @@
 #include "app/options.hpp"
 #include "app/printouts.hpp"
 #include "app/series.hpp"
-#include "bench/machine_facts.hpp"
-#include "bench/result_record.hpp"
+#include "engine/machine_facts.hpp"
 #include "platform/output.hpp"
+#include "record/result_record.hpp"
 
 #include <fmt/format.h>
 

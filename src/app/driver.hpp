@@ -1,9 +1,9 @@
 // The main flow: parse, validate, then exactly one action.
 #pragma once
 
-#include "bench/stress_run.hpp"
 #include "platform/machine.hpp"
 #include "solver/workload.hpp"
+#include "stress/stress_run.hpp"
 
 #include <iosfwd>
 #include <string>

@@ -2,8 +2,8 @@
 // flags, and the usage text.
 #pragma once
 
-#include "bench/run_config.hpp"
-#include "bench/stress_plan.hpp"
+#include "benchmark/run_config.hpp"
+#include "stress/stress_plan.hpp"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // help, the timer and processor report, and the grid-size limit messages.
 #pragma once
 
-#include "bench/machine_facts.hpp"
+#include "engine/machine_facts.hpp"
 
 #include <cstddef>
 #include <cstdint>

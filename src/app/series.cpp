@@ -1,14 +1,14 @@
 // The series of runs and its record.
 #include "app/series.hpp"
 
-#include "bench/bandwidth_probe.hpp"
-#include "bench/coordinator.hpp"
-#include "bench/machine_facts.hpp"
-#include "bench/result_record.hpp"
-#include "bench/run_summary.hpp"
-#include "bench/scaling.hpp"
-#include "bench/stress_test.hpp"
+#include "benchmark/coordinator.hpp"
+#include "benchmark/run_summary.hpp"
+#include "benchmark/scaling.hpp"
+#include "engine/machine_facts.hpp"
 #include "platform/output.hpp"
+#include "probe/bandwidth_probe.hpp"
+#include "record/result_record.hpp"
+#include "stress/stress_test.hpp"
 
 #include <fmt/format.h>
 
@@ -86,11 +86,11 @@ namespace {
 // when its run will be refused for its fast timer anyway.
 ProbeOutcome probe_roofline(const RunConfig& config, TopologyCache& topology,
                             const Machine& machine, std::ostream& out, std::ostream& err) {
-  if (!config.bypass_timer_check && !machine.is_timer_compliant(machine.fast_timer_info())) {
+  if (timer_refused(machine, machine.fast_timer_info(), config.bypass_timer_check)) {
     return {};
   }
   const RunParameters parameters = run_parameters(config, topology, machine);
-  return measure_bandwidth(parameters,
+  return measure_bandwidth(parameters.thread_plan, parameters.threading,
                            llc_total_bytes(get_topology(topology, machine), machine.cpuid()),
                            machine, out, err);
 }

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "app/options.hpp"
-#include "bench/stress_run.hpp"
 #include "platform/machine.hpp"
 #include "platform/topology.hpp"
 #include "solver/workload.hpp"
+#include "stress/stress_run.hpp"
 
 #include <cstdint>
 #include <ostream>

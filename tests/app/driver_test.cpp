@@ -2,8 +2,8 @@
 
 #include "app/console.hpp"
 #include "app/printouts.hpp"
-#include "bench/result_record.hpp"
-#include "bench/version.hpp"
+#include "engine/version.hpp"
+#include "record/result_record.hpp"
 #include "support/scripted_machine.hpp"
 #include "support/scripted_workload.hpp"
 

@@ -1,0 +1,380 @@
+// The result record's JSON.
+#include "record/result_record.hpp"
+
+#include "benchmark/rate_samples.hpp"
+#include "benchmark/run_summary.hpp"
+#include "engine/version.hpp"
+#include "platform/system_info.hpp"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+
+namespace velto {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json timer_json(const TimerInfo& info) {
+  return {{"source", timer_source_name(info.source)},
+          {"frequency_hz", info.frequency},
+          {"report_frequency_hz", info.report_frequency}};
+}
+
+json topology_json(const Topology& topology) {
+  json counts = {{"numa_nodes", 0},
+                 {"llcs", 0},
+                 {"cores", 0},
+                 {"logical_processors", 0},
+                 {"perf_levels", topology.perf_level_count}};
+  std::uint64_t llcs = 0;
+  std::uint64_t cores = 0;
+  std::uint64_t logicals = 0;
+  json nodes = json::array();
+  for (const NumaNode& node : topology.nodes) {
+    json node_llcs = json::array();
+    for (const Llc& llc : node.llcs) {
+      ++llcs;
+      json llc_cores = json::array();
+      for (const Core& core : llc.cores) {
+        ++cores;
+        json core_logicals = json::array();
+        for (const LogicalProcessor& logical : core.logicals) {
+          ++logicals;
+          core_logicals.push_back(
+              {{"idx", logical.idx}, {"os", logical.os}, {"group", logical.group}});
+        }
+        llc_cores.push_back(
+            {{"id", core.id}, {"perf_level", core.perf_level}, {"logicals", core_logicals}});
+      }
+      node_llcs.push_back({{"id", llc.id}, {"cores", llc_cores}});
+    }
+    nodes.push_back({{"id", node.id}, {"llcs", node_llcs}});
+  }
+  counts["numa_nodes"] = topology.nodes.size();
+  counts["llcs"] = llcs;
+  counts["cores"] = cores;
+  counts["logical_processors"] = logicals;
+  counts["nodes"] = nodes;
+  return counts;
+}
+
+json optional_json(const std::optional<double>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
+json thread_json(const ThreadScore& thread, const PlacementPlan& plan) {
+  const ThreadResult& r = thread.result;
+  json logical = nullptr;
+  if (r.thread_index < plan.size()) {
+    logical = plan[r.thread_index].os;
+  }
+  return {{"index", r.thread_index},
+          {"logical_processor", logical},
+          {"iterations", r.iterations},
+          {"updates", r.updates},
+          {"fast_us", r.fast_us},
+          {"coarse_ms", r.coarse_ms},
+          {"rate_mgups", thread.rate},
+          // The same whole milliseconds the validity check compares.
+          {"timer_drift_ms", r.fast_us / 1000 - r.coarse_ms}};
+}
+
+json run_json(const ScoreReport& report) {
+  json reasons = json::array();
+  json messages = json::array();
+  for (const RunProblem& problem : report.verdict.reasons()) {
+    const std::string_view code = name_of_choice(run_issue_table, problem.issue);
+    if (std::find(reasons.begin(), reasons.end(), code) == reasons.end()) {
+      reasons.push_back(code);
+    }
+    messages.push_back(problem.message);
+  }
+  json threads = json::array();
+  for (const ThreadScore& thread : report.threads) {
+    threads.push_back(thread_json(thread, report.facts.plan));
+  }
+  const RunFacts& facts = report.facts;
+  json samples = json::array();
+  for (const RateSample& sample : facts.samples) {
+    samples.push_back({{"t_s", sample.t_s},
+                       {"rate_mgups", sample.rate_mgups},
+                       {"iterations", sample.iterations}});
+  }
+  const std::optional<double> throttle = throttle_percent(facts.samples, facts.duration);
+  const Verdict& verdict = report.verdict;
+  return {{"valid", verdict.valid()},
+          {"reasons", reasons},
+          {"messages", messages},
+          {"threads_used", facts.threads},
+          {"duration_s", facts.duration},
+          {"init_ms", facts.init_ms >= 0 ? json(facts.init_ms) : json(nullptr)},
+          {"score_mgups", verdict.valid() ? json(verdict.score()) : json(nullptr)},
+          {"threads", threads},
+          {"samples", samples},
+          {"other_cpu_share", facts.other_cpu_share ? json(*facts.other_cpu_share) : json(nullptr)},
+          {"throttle_pct", throttle ? json(*throttle) : json(nullptr)},
+          {"roofline_mgups", optional_json(report.roofline_mgups)},
+          {"roofline_pct", verdict.valid() && report.roofline_mgups
+                               ? json(verdict.score() / *report.roofline_mgups * 100.0)
+                               : json(nullptr)}};
+}
+
+json roofline_json(const std::vector<BandwidthMeasurement>& measurements) {
+  json entries = json::array();
+  for (const BandwidthMeasurement& m : measurements) {
+    entries.push_back({{"threads", m.threads},
+                       {"threading", name_of_choice(threading_table, m.threading)},
+                       {"working_set_bytes", m.working_set_bytes},
+                       {"bandwidth_gb_s", m.bandwidth_gb_s},
+                       {"roofline_mgups", m.roofline_mgups},
+                       {"duration_s", m.duration_s}});
+  }
+  return {{"bytes_per_update", bytes_per_update},
+          {"repeats", probe_repeats},
+          {"measurements", entries}};
+}
+
+json scaling_json(const RecordInputs::Scaling& scaling) {
+  json points = json::array();
+  for (const ScalingPoint& p : scaling.points) {
+    points.push_back({{"threads", p.threads},
+                      {"runs", p.runs},
+                      {"valid_runs", p.valid_runs},
+                      {"median_mgups", optional_json(p.median_mgups)},
+                      {"speedup", optional_json(p.speedup)},
+                      {"efficiency_pct", optional_json(p.efficiency_pct)},
+                      {"roofline_mgups", optional_json(p.roofline_mgups)},
+                      {"roofline_pct", optional_json(p.roofline_pct)}});
+  }
+  return {{"thread_counts", scaling.thread_counts}, {"points", points}};
+}
+
+json summary_json(const std::vector<ScoreReport>& runs) {
+  const RunSummary s = summarize_runs(runs);
+  const auto figure = [&](double value) { return s.valid_runs > 0 ? json(value) : json(nullptr); };
+  return {{"runs", s.runs},
+          {"valid_runs", s.valid_runs},
+          {"median_mgups", figure(s.median)},
+          {"min_mgups", figure(s.min)},
+          {"max_mgups", figure(s.max)},
+          {"mean_mgups", figure(s.mean)},
+          {"stddev_mgups", s.valid_runs >= 2 ? json(s.stddev) : json(nullptr)},
+          {"spread_pct", figure(s.spread)}};
+}
+
+std::string hash_text(std::uint64_t hash) {
+  return fmt::format("{:#018x}", hash);
+}
+
+json processor_json(const StressProcessor& processor) {
+  return {{"processor", processor.logical.os},
+          {"group", processor.logical.group},
+          {"core", processor.logical.core},
+          {"node", processor.node}};
+}
+
+json stress_json(const StressOutcome& outcome) {
+  const StressParameters& p = outcome.parameters;
+  const StressTally& tally = outcome.tally;
+  json answers = json::array();
+  for (const KnownAnswer& answer : p.plan.segments) {
+    answers.push_back({{"workload", name_of_choice(workload_table, answer.workload)},
+                       {"grid_size", answer.grid_size},
+                       {"steps", answer.steps},
+                       {"hash", hash_text(answer.hash)}});
+  }
+  json workloads = json::array();
+  for (const KnownAnswer& answer : p.plan.segments) {
+    const std::string_view name = name_of_choice(workload_table, answer.workload);
+    if (std::find(workloads.begin(), workloads.end(), name) == workloads.end()) {
+      workloads.push_back(name);
+    }
+  }
+  json errors = json::array();
+  for (const StressError& e : tally.errors) {
+    json error = {{"t_s", e.t_s}};
+    error.update(processor_json(p.plan.walk[e.processor]));
+    error.update(
+        json{{"thread", e.thread},
+             {"workload", name_of_choice(workload_table, e.workload)},
+             {"grid_size", e.grid_size},
+             {"segment", e.segment},
+             {"kind", e.expected_hash ? "hash" : "check"},
+             {"expected_hash", e.expected_hash ? json(hash_text(*e.expected_hash)) : json(nullptr)},
+             {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
+             {"message", e.expected_hash ? json(nullptr) : json(e.message)}});
+    errors.push_back(std::move(error));
+  }
+  const std::vector<ProcessorRates> rates = processor_rates(p.plan, tally);
+  json processors = json::array();
+  for (std::size_t i = 0; i < p.plan.walk.size(); ++i) {
+    const ProcessorTally& t = tally.processors[i];
+    json medians = json::object();
+    json slow = json::array();
+    for (std::size_t k = 0; k < p.plan.segments.size(); ++k) {
+      const KnownAnswer& kind = p.plan.segments[k];
+      const std::string workload(name_of_choice(workload_table, kind.workload));
+      if (rates[i].median[k]) {
+        medians[workload][fmt::format("{}", kind.grid_size)] = *rates[i].median[k];
+      }
+      if (rates[i].slow[k]) {
+        slow.push_back({{"workload", workload}, {"grid_size", kind.grid_size}});
+      }
+    }
+    json series = json::array();
+    for (const SegmentPoint& point : t.series) {
+      series.push_back({{"t_s", point.t_s},
+                        {"workload", name_of_choice(workload_table, point.workload)},
+                        {"grid_size", point.grid_size},
+                        {"rate_mgups", point.rate_mgups},
+                        {"ok", point.ok}});
+    }
+    json row = processor_json(p.plan.walk[i]);
+    row.update(json{{"perf_level", p.plan.walk[i].perf_level},
+                    {"segments", t.segments},
+                    {"errors", t.errors},
+                    {"median_mgups", medians},
+                    {"slow", slow},
+                    {"first_error_s", t.first_error_s ? json(*t.first_error_s) : json(nullptr)},
+                    {"series", series}});
+    processors.push_back(std::move(row));
+  }
+  return {{"minutes", p.request.minutes},
+          {"load", name_of_choice(stress_load_table, p.request.load)},
+          {"dwell_s", p.request.dwell_s},
+          {"stop_on_error", p.request.stop_on_error},
+          {"seed", p.seed},
+          {"threads", p.plan.threads},
+          {"grid_sizes", p.plan.grid_sizes},
+          {"workloads", workloads},
+          {"known_answers", answers},
+          {"end", name_of_choice(stress_end_table, outcome.end)},
+          {"elapsed_s", tally.elapsed_s},
+          {"segments", tally.segments},
+          {"error_count", tally.error_count},
+          {"errors", errors},
+          {"processors", processors}};
+}
+
+} // namespace
+
+std::string result_record_text(const RecordInputs& in) {
+  const MachineFacts& m = in.machine;
+  const RunConfig& c = in.config;
+  // Insertion order is the document's order: name and version first.
+  json record;
+  record["schema"] = record_schema_name;
+  record["schema_version"] = record_schema_version;
+  record["kind"] = in.stress ? "stress" : "benchmark";
+  record["velto"] = {
+      {"version", in.build.version},
+      {"os", in.build.os},
+      {"arch", in.build.arch},
+      {"compiler", {{"id", in.build.compiler_id}, {"version", in.build.compiler_version}}}};
+  record["command_line"] = in.command_line;
+  record["started_at"] = in.started_at;
+  record["finished_at"] = in.finished_at;
+  record["config"] = {{"threads", c.thread_count},
+                      {"duration_s", c.duration},
+                      {"grid_size", c.grid_size},
+                      {"workload", name_of_choice(workload_table, c.workload)},
+                      {"threading", name_of_choice(threading_table, c.threading)},
+                      {"large_pages", c.large_pages},
+                      {"bypass_timer_check", c.bypass_timer_check},
+                      {"runs", in.runs_asked},
+                      {"roofline", in.roofline_asked},
+                      {"scaling", in.scaling_asked}};
+  record["machine"] = {
+      {"brand", m.cpu.brand},
+      {"vendor", name_of_choice(cpu_vendor_table, m.cpu.vendor)},
+      {"family", m.cpu.family},
+      {"model", m.cpu.model},
+      {"features", m.features},
+      {"topology", topology_json(m.topology)},
+      {"memory",
+       {{"total_bytes", m.total_memory_bytes != 0 ? json(m.total_memory_bytes) : json(nullptr)},
+        {"available_bytes",
+         m.available_memory_bytes != 0 ? json(m.available_memory_bytes) : json(nullptr)}}},
+      {"os_name", m.os_name},
+      {"os_version", m.os_version}};
+  record["timers"] = {{"fast", timer_json(in.timers.fast)},
+                      {"coarse", timer_json(in.timers.coarse)},
+                      {"compliant", in.timers.compliant},
+                      {"bypassed", !in.timers.compliant && c.bypass_timer_check}};
+  if (in.roofline_asked && !in.stress) {
+    record["roofline"] = roofline_json(in.rooflines);
+  }
+  if (in.stress) {
+    record["stress"] = stress_json(*in.stress);
+  } else {
+    json runs = json::array();
+    for (const ScoreReport& report : in.runs) {
+      runs.push_back(run_json(report));
+    }
+    record["runs"] = runs;
+    // A scaling series is summed up by its largest count that ran: the
+    // machine's score, comparable with a record of plain runs.
+    if (in.scaling && !in.scaling->points.empty()) {
+      const std::size_t last =
+          std::min<std::size_t>(in.scaling->points.back().runs, in.runs.size());
+      record["summary"] =
+          summary_json({in.runs.end() - static_cast<std::ptrdiff_t>(last), in.runs.end()});
+      record["scaling"] = scaling_json(*in.scaling);
+    } else {
+      record["summary"] = summary_json(in.runs);
+    }
+  }
+  // Invalid UTF-8 in a brand string or an argument is replaced, never fatal.
+  return record.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string iso8601_utc(std::int64_t unix_seconds) {
+  using namespace std::chrono;
+  const sys_seconds time{seconds{unix_seconds}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", static_cast<int>(date.year()),
+                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                     clock.hours().count(), clock.minutes().count(), clock.seconds().count());
+}
+
+BuildFacts live_build_facts() {
+  return {std::string(velto_version), std::string(build_os()), std::string(build_arch()),
+          std::string(compiler_id()), std::string(compiler_version())};
+}
+
+std::string version_line(const BuildFacts& build) {
+  std::string compiler = build.compiler_id == "gcc"     ? "GCC"
+                         : build.compiler_id == "clang" ? "Clang"
+                                                        : build.compiler_id;
+  const std::string& text = build.compiler_version;
+  const auto digit_at = [&text](std::size_t i) {
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+  };
+  const auto skip_digits = [&digit_at](std::size_t i) {
+    while (digit_at(i)) {
+      ++i;
+    }
+    return i;
+  };
+  std::size_t at = 0;
+  while (at < text.size() && !digit_at(at)) {
+    ++at;
+  }
+  std::size_t end = skip_digits(at); // the major number
+  if (end > at && end < text.size() && text[end] == '.' && digit_at(end + 1)) {
+    end = skip_digits(end + 1); // and the minor one
+  }
+  if (end > at) {
+    compiler += ' ';
+    compiler.append(text, at, end - at);
+  }
+  return fmt::format("velto {} ({} {}, {})", build.version, build.os, build.arch, compiler);
+}
+
+} // namespace velto

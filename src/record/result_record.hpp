@@ -1,0 +1,76 @@
+// The result record: one JSON document that keeps an invocation's runs with
+// the machine, the timers and the options they came from. Built from plain
+// data, so that tests make records from recorded inputs; the probes that fill
+// that data are in machine_facts.hpp.
+#pragma once
+
+#include "benchmark/run_config.hpp"
+#include "benchmark/run_records.hpp"
+#include "benchmark/scaling.hpp"
+#include "engine/machine_facts.hpp"
+#include "probe/bandwidth_probe.hpp"
+#include "stress/stress_test.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velto {
+
+/// The record's name and format version, its first two fields.
+inline constexpr std::string_view record_schema_name = "velto-result";
+/// Version 2 names the record's kind: a benchmark's runs or a stability test.
+inline constexpr int record_schema_version = 2;
+
+/// The program that wrote the record.
+struct BuildFacts {
+  std::string version;
+  std::string os;   ///< "windows" or "linux"
+  std::string arch; ///< "x86" or "x86_64"
+  std::string compiler_id;
+  std::string compiler_version;
+};
+
+/// Everything one record holds.
+struct RecordInputs {
+  BuildFacts build;
+  std::vector<std::string> command_line; ///< the arguments as given, without the program
+  std::string started_at;                ///< UTC, ISO 8601
+  std::string finished_at;               ///< UTC, ISO 8601
+  RunConfig config;                      ///< as asked, before clamping
+  std::uint32_t runs_asked = 1;
+  bool roofline_asked = false; ///< --roofline
+  bool scaling_asked = false;  ///< --scaling
+  MachineFacts machine;
+  TimerFacts timers;
+  std::vector<ScoreReport> runs; ///< in the order they ran
+  /// The memory bandwidth measured for each thread count, in the order measured.
+  std::vector<BandwidthMeasurement> rooflines;
+  /// A thread-scaling series: its planned counts and a point per count that ran.
+  struct Scaling {
+    std::vector<std::uint32_t> thread_counts;
+    std::vector<ScalingPoint> points;
+  };
+  std::optional<Scaling> scaling;
+  /// A stability test's outcome: the record is then of kind "stress", with
+  /// no runs.
+  std::optional<StressOutcome> stress;
+};
+
+/// The record as UTF-8 JSON text, indented, ending in a newline.
+std::string result_record_text(const RecordInputs& inputs);
+
+/// "2026-12-09T03:12:45Z" for `unix_seconds` seconds after 1970-01-01 UTC.
+std::string iso8601_utc(std::int64_t unix_seconds);
+
+/// This program's build facts.
+BuildFacts live_build_facts();
+
+/// "velto 1.2.0 (windows x86, GCC 12)": the line --version prints. The compiler's
+/// release is the leading "major.minor" of its version text, as much of it as
+/// the text has ("12.2.0" gives 12.2, "12-posix" gives 12).
+std::string version_line(const BuildFacts& build);
+
+} // namespace velto
