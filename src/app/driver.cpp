@@ -1,13 +1,14 @@
 // The main flow of one invocation. Only code that is the same on every OS.
 #include "app/driver.hpp"
 
+#include "app/benchmark_series.hpp"
 #include "app/console.hpp"
 #include "app/options.hpp"
 #include "app/printouts.hpp"
-#include "app/series.hpp"
+#include "app/stress_invocation.hpp"
+#include "engine/build_facts.hpp"
 #include "engine/machine_facts.hpp"
 #include "platform/output.hpp"
-#include "record/result_record.hpp"
 
 #include <fmt/format.h>
 
@@ -15,23 +16,19 @@
 #include <exception>
 #include <istream>
 #include <new>
+#include <optional>
 #include <ostream>
 
 namespace velto {
 
 namespace {
 
-int run_invocation(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
-                   const StressStepHook& after_step) {
-  TopologyCache topology;
-  const CommandLine line = parse_command_line(arguments);
-  if (!line.error.empty()) {
-    write_line(err, line.error);
-    return 1;
-  }
+// The one action of a line that asks for no run: the fish, the version, the
+// help, the topology or the timer printout; and the refusal of a size or
+// workload that is not offered. Nothing when the line asks for a run.
+std::optional<int> run_printout(const CommandLine& line, TopologyCache& topology,
+                                const Machine& machine, std::ostream& out, std::ostream& err) {
   const RunConfig& config = line.config;
-
   // The fish plays whatever the size and workload say.
   if (line.fish) {
     CursorState cursor;
@@ -72,7 +69,21 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     write_line(err, limit);
     return 1;
   }
+  return std::nullopt;
+}
 
+int run_invocation(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
+                   const StressStepHook& after_step) {
+  TopologyCache topology;
+  const CommandLine line = parse_command_line(arguments);
+  if (!line.error.empty()) {
+    write_line(err, line.error);
+    return 1;
+  }
+  if (const std::optional<int> status = run_printout(line, topology, machine, out, err)) {
+    return *status;
+  }
   const SeriesEnd series =
       line.stress_minutes
           ? run_stress_test(line, arguments, topology, machine, out, err, after_step)

@@ -7,6 +7,7 @@
 #include "benchmark/run_config.hpp"
 #include "benchmark/run_records.hpp"
 #include "benchmark/scaling.hpp"
+#include "engine/build_facts.hpp"
 #include "engine/machine_facts.hpp"
 #include "probe/bandwidth_probe.hpp"
 #include "stress/stress_test.hpp"
@@ -23,15 +24,6 @@ namespace velto {
 inline constexpr std::string_view record_schema_name = "velto-result";
 /// Version 2 names the record's kind: a benchmark's runs or a stability test.
 inline constexpr int record_schema_version = 2;
-
-/// The program that wrote the record.
-struct BuildFacts {
-  std::string version;
-  std::string os;   ///< "windows" or "linux"
-  std::string arch; ///< "x86" or "x86_64"
-  std::string compiler_id;
-  std::string compiler_version;
-};
 
 /// Everything one record holds.
 struct RecordInputs {
@@ -64,13 +56,5 @@ std::string result_record_text(const RecordInputs& inputs);
 
 /// "2026-12-09T03:12:45Z" for `unix_seconds` seconds after 1970-01-01 UTC.
 std::string iso8601_utc(std::int64_t unix_seconds);
-
-/// This program's build facts.
-BuildFacts live_build_facts();
-
-/// "velto 1.2.0 (windows x86, GCC 12)": the line --version prints. The compiler's
-/// release is the leading "major.minor" of its version text, as much of it as
-/// the text has ("12.2.0" gives 12.2, "12-posix" gives 12).
-std::string version_line(const BuildFacts& build);
 
 } // namespace velto

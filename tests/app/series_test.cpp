@@ -1,4 +1,5 @@
-#include "app/series.hpp"
+#include "app/benchmark_series.hpp"
+#include "app/record_writing.hpp"
 
 #include "app/driver.hpp"
 #include "support/scripted_machine.hpp"
