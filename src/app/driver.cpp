@@ -73,8 +73,7 @@ std::optional<int> run_printout(const CommandLine& line, TopologyCache& topology
 }
 
 int run_invocation(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
-                   const StressStepHook& after_step) {
+                   std::ostream& err, const Machine& machine, const WorkloadFactory& workloads) {
   TopologyCache topology;
   const CommandLine line = parse_command_line(arguments);
   if (!line.error.empty()) {
@@ -85,9 +84,8 @@ int run_invocation(const std::vector<std::string>& arguments, std::istream& in, 
     return *status;
   }
   const SeriesEnd series =
-      line.stress_minutes
-          ? run_stress_test(line, arguments, topology, machine, out, err, after_step)
-          : run_series(line, arguments, topology, machine, workloads, out, err);
+      line.stress_minutes ? run_stress_test(line, arguments, topology, machine, workloads, out, err)
+                          : run_series(line, arguments, topology, machine, workloads, out, err);
   // Refused before anything ran, or asked to stop: no prompt, no wait.
   if (waits_for_enter(series) && !line.no_prompt) {
     write_line(out, "press enter to exit");
@@ -119,14 +117,13 @@ int checked_status(int status, std::ostream& out, std::ostream& err) noexcept {
 } // namespace
 
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
-               std::ostream& err, const Machine& machine, const WorkloadFactory& workloads,
-               const StressStepHook& after_step) {
+               std::ostream& err, const Machine& machine, const WorkloadFactory& workloads) {
   int status = 1;
   // Whatever escapes the layers below (memory for the parser or a printout,
   // a thread or lock the library could not make) ends here with a message
   // instead of std::terminate.
   try {
-    status = run_invocation(arguments, in, out, err, machine, workloads, after_step);
+    status = run_invocation(arguments, in, out, err, machine, workloads);
   } catch (const std::bad_alloc&) {
     write_fatal_error(err, "out of memory");
   } catch (const std::exception& error) {

@@ -3,7 +3,6 @@
 
 #include "platform/machine.hpp"
 #include "solver/workload.hpp"
-#include "stress/stress_run.hpp"
 
 #include <iosfwd>
 #include <string>
@@ -17,12 +16,10 @@ namespace velto {
 /// Returns the exit status, 0 or 1; an exception from below ends in
 /// write_fatal_error and 1. A write to `out` or `err` that failed makes the
 /// status 1; for `out` the error stream then says "could not write to standard
-/// output". `after_step` reaches a stability test's steps: the tests' seam
-/// for corrupting a value, empty otherwise.
+/// output".
 int velto_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                std::ostream& err, const Machine& machine = live_machine(),
-               const WorkloadFactory& workloads = make_workload,
-               const StressStepHook& after_step = {});
+               const WorkloadFactory& workloads = make_workload);
 
 /// "fatal error: {what}; aborting" on `err`, for a failure nothing below the
 /// entry point caught. Never throws.

@@ -56,20 +56,19 @@ std::optional<StressParameters> stress_parameters(const CommandLine& line, Topol
 } // namespace
 
 SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string>& arguments,
-                          TopologyCache& topology, const Machine& machine, std::ostream& out,
-                          std::ostream& err, const StressStepHook& after_step) {
+                          TopologyCache& topology, const Machine& machine,
+                          const WorkloadFactory& workloads, std::ostream& out, std::ostream& err) {
   std::optional<StressParameters> parameters = stress_parameters(line, topology, machine, err);
   if (!parameters) {
     return SeriesEnd::refused;
   }
-  parameters->after_step = after_step;
 
   const bool recording = line.export_json.has_value();
   RecordInputs record;
   if (recording && !open_record(line, arguments, topology, machine, record, err)) {
     return SeriesEnd::refused;
   }
-  StressOutcome outcome = run_stress(std::move(*parameters), machine, out, err);
+  StressOutcome outcome = run_stress(std::move(*parameters), machine, workloads, out, err);
   const bool passed = stress_passed(outcome);
   const bool interrupted = outcome.end == StressEnd::interrupted;
   bool recorded = true;

@@ -6,7 +6,7 @@
 #include "app/options.hpp"
 #include "platform/machine.hpp"
 #include "platform/topology.hpp"
-#include "stress/stress_run.hpp"
+#include "solver/workload.hpp"
 
 #include <ostream>
 #include <string>
@@ -17,9 +17,9 @@ namespace velto {
 /// Runs the stability test the line asks for (--stress) on `machine`: refuses
 /// --threading and what the plan refuses (a size without known answers, no
 /// topology, no memory), checks the record's path, runs it, prints its verdict
-/// and writes the record. `after_step` is the tests' seam (empty otherwise).
+/// and writes the record. Each thread's solvers come from `workloads`.
 SeriesEnd run_stress_test(const CommandLine& line, const std::vector<std::string>& arguments,
-                          TopologyCache& topology, const Machine& machine, std::ostream& out,
-                          std::ostream& err, const StressStepHook& after_step = {});
+                          TopologyCache& topology, const Machine& machine,
+                          const WorkloadFactory& workloads, std::ostream& out, std::ostream& err);
 
 } // namespace velto

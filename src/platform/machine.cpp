@@ -53,6 +53,9 @@ public:
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     return std::chrono::duration_cast<std::chrono::seconds>(now).count();
   }
+  void sleep_milliseconds(std::uint32_t milliseconds) const override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
   Terminal& terminal() const override { return live_terminal(); }
 };
 

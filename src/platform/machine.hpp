@@ -61,6 +61,8 @@ public:
   virtual std::string replace_file(const std::string& path, std::string_view content) const = 0;
   /// Seconds since 1970-01-01 UTC.
   virtual std::int64_t unix_time() const = 0;
+  /// Suspends the calling thread for about `milliseconds`.
+  virtual void sleep_milliseconds(std::uint32_t milliseconds) const = 0;
   /// The console behind standard output.
   virtual Terminal& terminal() const = 0;
 };

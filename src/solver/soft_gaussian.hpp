@@ -22,7 +22,7 @@ EnergyRatioBound energy_ratio_bound(std::uint64_t step_index);
 /// The source amplitude before step `step_index`: 200 × exp(−0.5 × ((s − 20) / 5)²).
 double source_amplitude(std::uint64_t step_index);
 
-class SoftGaussian final : public FieldSolver {
+class SoftGaussian : public FieldSolver {
 public:
   explicit SoftGaussian(std::uint32_t thread_index,
                         FieldAllocator& allocator = default_field_allocator())

@@ -22,7 +22,7 @@ bool sample_energy_holds(double init, double calc);
 /// 0.1 of 1.
 bool energy_ratio_holds(double ratio);
 
-class StandingWave final : public FieldSolver {
+class StandingWave : public FieldSolver {
 public:
   explicit StandingWave(std::uint32_t thread_index,
                         FieldAllocator& allocator = default_field_allocator())

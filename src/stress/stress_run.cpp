@@ -107,8 +107,9 @@ std::size_t kind_index(WorkloadKind kind) {
 
 // A stability test's segment needs the fields; a workload that is no field
 // solver has none to hash.
-std::unique_ptr<FieldSolver> make_solver(WorkloadKind kind, std::uint32_t thread) {
-  std::unique_ptr<Workload> workload = make_workload(kind, thread);
+std::unique_ptr<FieldSolver> make_solver(const WorkloadFactory& workloads, WorkloadKind kind,
+                                         std::uint32_t thread) {
+  std::unique_ptr<Workload> workload = workloads(kind, thread);
   if (dynamic_cast<FieldSolver*>(workload.get()) == nullptr) {
     return nullptr;
   }
@@ -117,8 +118,10 @@ std::unique_ptr<FieldSolver> make_solver(WorkloadKind kind, std::uint32_t thread
 
 } // namespace
 
-StressRun::StressRun(const StressParameters& parameters, StressTally& tally)
-    : parameters_(parameters), tally_(tally), threads_(parameters.plan.threads),
+StressRun::StressRun(const StressParameters& parameters, const WorkloadFactory& workloads,
+                     StressTally& tally)
+    : parameters_(parameters), workloads_(workloads), tally_(tally),
+      threads_(parameters.plan.threads),
       busy_(std::make_unique<std::atomic<bool>[]>(parameters.plan.walk.size())),
       next_kind_(std::make_unique<std::atomic<std::uint64_t>[]>(parameters.plan.walk.size())),
       pulse_(parameters.seed) {
@@ -153,7 +156,7 @@ bool StressRun::prepare(Worker& worker) {
         if (answer.grid_size != size || fields.solvers[k]) {
           continue;
         }
-        fields.solvers[k] = make_solver(answer.workload, index);
+        fields.solvers[k] = make_solver(workloads_, answer.workload, index);
         if (!fields.solvers[k]) {
           worker.fail(fmt::format("could not initalize workload {} in thread {}",
                                   name_of_choice(workload_table, answer.workload), index));
@@ -271,17 +274,17 @@ bool StressRun::step_allowed(Worker& worker, std::int64_t& paused_ticks) {
       return true;
     }
     // Short naps, so that Ctrl-C, the end and the live line are never late.
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(off_for_ms, 20)));
+    machine.sleep_milliseconds(static_cast<std::uint32_t>(std::min<std::int64_t>(off_for_ms, 20)));
     paused_ticks += machine.read_fast_timer() - now;
     draw_status(worker, false);
   }
 }
 
-std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, ThreadState& thread,
-                                                            const KnownAnswer& answer,
-                                                            std::uint64_t segment) {
-  const Machine& machine = worker.machine();
-  const std::int64_t t0 = machine.read_fast_timer();
+// Hands the size's fields to the solver of `answer`'s workload (then their
+// owner) and puts them in its initial state; nothing, having failed the
+// thread, when they cannot be.
+StressRun::Fields* StressRun::take_turn(Worker& worker, ThreadState& thread,
+                                        const KnownAnswer& answer) {
   Fields& fields = *std::find_if(thread.sizes.begin(), thread.sizes.end(),
                                  [&](const Fields& f) { return f.grid_size == answer.grid_size; });
   const std::size_t k = kind_index(answer.workload);
@@ -297,24 +300,26 @@ std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, Thre
     if (const StatusMessage error = solver.restart()) {
       worker.fail(
           fmt::format("failed to initalize field in thread {}\n{}", worker.index(), *error));
-      return std::nullopt;
+      return nullptr;
     }
   }
   fields.clean = false;
+  return &fields;
+}
 
-  SegmentEnd end;
-  std::int64_t paused = 0;
+// The segment's steps with every check, then its validation; the first
+// error, or nothing when the segment was cut short (the test ends).
+std::optional<StatusMessage> StressRun::step_through(Worker& worker, FieldSolver& solver,
+                                                     const KnownAnswer& answer,
+                                                     std::int64_t& paused_ticks) {
   StatusMessage error;
   for (std::uint64_t s = 0; s < answer.steps && !error; ++s) {
-    if (!step_allowed(worker, paused)) {
-      return std::nullopt; // an unfinished segment proves nothing either way
+    if (!step_allowed(worker, paused_ticks)) {
+      return std::nullopt;
     }
     error = solver.before_step(s);
     if (!error) {
       error = solver.step();
-    }
-    if (!error && parameters_.after_step) {
-      parameters_.after_step(worker.index(), segment, s, solver.state());
     }
     if (!error) {
       error = solver.after_step(s);
@@ -324,18 +329,36 @@ std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, Thre
   if (!error) {
     error = solver.validate(answer.steps);
   }
+  return error;
+}
+
+std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, ThreadState& thread,
+                                                            const KnownAnswer& answer) {
+  const Machine& machine = worker.machine();
+  const std::int64_t t0 = machine.read_fast_timer();
+  Fields* fields = take_turn(worker, thread, answer);
+  if (fields == nullptr) {
+    return std::nullopt;
+  }
+  FieldSolver* solver = fields->solvers[fields->owner].get();
+  std::int64_t paused = 0;
+  std::optional<StatusMessage> error = step_through(worker, *solver, answer, paused);
   if (!error) {
-    end.found_hash = field_hash(solver.state());
+    return std::nullopt; // an unfinished segment proves nothing either way
+  }
+  SegmentEnd end;
+  if (!*error) {
+    end.found_hash = field_hash(solver->state());
     if (!end.found_hash) {
-      error = std::string("the fields could not be hashed");
+      *error = std::string("the fields could not be hashed");
     }
   }
-  end.ok = !error && *end.found_hash == answer.hash;
-  if (error) {
-    end.message = one_line(*error);
+  end.ok = !*error && *end.found_hash == answer.hash;
+  if (*error) {
+    end.message = one_line(**error);
     end.found_hash.reset();
   }
-  fields.clean = end.ok && answer.workload == WorkloadKind::standing_wave;
+  fields->clean = end.ok && answer.workload == WorkloadKind::standing_wave;
   const std::int64_t t1 = machine.read_fast_timer();
   end.seconds =
       static_cast<double>(ticks_to_microseconds(worker.run().fast_timer, t0, t1 - paused)) / 1e6;
@@ -422,7 +445,7 @@ void StressRun::work(Worker& worker) {
   for (std::uint64_t segment = 0;; ++segment) {
     const std::uint64_t turn = next_kind_[processor].fetch_add(1, std::memory_order_relaxed);
     const KnownAnswer& answer = kinds[static_cast<std::size_t>(turn % kinds.size())];
-    const std::optional<SegmentEnd> end = run_segment(worker, thread, answer, segment);
+    const std::optional<SegmentEnd> end = run_segment(worker, thread, answer);
     if (!end) {
       break;
     }

@@ -83,24 +83,21 @@ struct StressTally {
   std::int64_t init_ms = -1;
 };
 
-/// Called after each step of a segment with the thread, its segment count,
-/// the step and the fields: the seam through which tests corrupt a value.
-using StressStepHook = std::function<void(std::uint32_t thread, std::uint64_t segment,
-                                          std::uint64_t step, FieldState& fields)>;
-
 /// The settings of a test, read-only while it lasts.
 struct StressParameters {
   StressPlan plan;
   StressRequest request;
   std::uint64_t seed = 0;
   bool large_pages = false;
-  StressStepHook after_step; ///< empty outside tests
 };
 
 class StressRun final : public RunKind {
 public:
-  /// Throws std::bad_alloc when its bookkeeping cannot be had.
-  StressRun(const StressParameters& parameters, StressTally& tally);
+  /// Each thread's solvers come from `workloads` (make_workload, or in tests
+  /// one that corrupts a value); a workload that is no FieldSolver fails its
+  /// thread. Throws std::bad_alloc when its bookkeeping cannot be had.
+  StressRun(const StressParameters& parameters, const WorkloadFactory& workloads,
+            StressTally& tally);
   ~StressRun() override;
 
   bool prepare(Worker& worker) override;
@@ -119,8 +116,11 @@ private:
   struct SegmentEnd;
   enum class Wait : std::uint8_t { go, stop };
 
+  Fields* take_turn(Worker& worker, ThreadState& thread, const KnownAnswer& answer);
+  std::optional<StatusMessage> step_through(Worker& worker, FieldSolver& solver,
+                                            const KnownAnswer& answer, std::int64_t& paused_ticks);
   std::optional<SegmentEnd> run_segment(Worker& worker, ThreadState& thread,
-                                        const KnownAnswer& answer, std::uint64_t segment);
+                                        const KnownAnswer& answer);
   bool step_allowed(Worker& worker, std::int64_t& paused_ticks);
   bool time_is_up(const Worker& worker) const;
   void draw_status(Worker& worker, bool force);
@@ -130,6 +130,7 @@ private:
   double seconds_since_start(const Worker& worker) const;
 
   const StressParameters& parameters_;
+  const WorkloadFactory& workloads_;
   StressTally& tally_; ///< under the run's results lock
   std::vector<std::unique_ptr<ThreadState>> threads_;
   std::unique_ptr<std::atomic<bool>[]> busy_; ///< per walk entry: a thread is on it

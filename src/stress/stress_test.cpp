@@ -207,8 +207,8 @@ void print_stress_verdict(const StressOutcome& outcome, std::ostream& out, std::
                               names.size(), names.size() > 1 ? "s" : ""));
 }
 
-StressOutcome run_stress(StressParameters parameters, const Machine& machine, std::ostream& out,
-                         std::ostream& err) {
+StressOutcome run_stress(StressParameters parameters, const Machine& machine,
+                         const WorkloadFactory& workloads, std::ostream& out, std::ostream& err) {
   StressOutcome outcome;
   outcome.parameters = std::move(parameters);
   const StressParameters& p = outcome.parameters;
@@ -220,7 +220,7 @@ StressOutcome run_stress(StressParameters parameters, const Machine& machine, st
     RunState state(machine, p.plan.threads, std::move(pins), out, err);
     // With no time asked for, Ctrl-C is the test's normal end.
     state.interrupted_line = p.request.minutes == 0 ? "" : "stability test interrupted";
-    StressRun kind(p, outcome.tally);
+    StressRun kind(p, workloads, outcome.tally);
     state.fast_timer = machine.fast_timer_info();
     state.coarse_timer = machine.coarse_timer_info();
     init_large_pages();

@@ -48,8 +48,9 @@ void print_stress_verdict(const StressOutcome& outcome, std::ostream& out, std::
 bool stress_passed(const StressOutcome& outcome);
 
 /// Runs the test `parameters` describe (its plan from make_stress_plan) on
-/// `machine` and prints its verdict. Never throws; a failure ends as failed.
-StressOutcome run_stress(StressParameters parameters, const Machine& machine, std::ostream& out,
-                         std::ostream& err);
+/// `machine`, each thread's solvers from `workloads`, and prints its verdict.
+/// Never throws; a failure ends as failed.
+StressOutcome run_stress(StressParameters parameters, const Machine& machine,
+                         const WorkloadFactory& workloads, std::ostream& out, std::ostream& err);
 
 } // namespace velto

@@ -4,6 +4,7 @@
 #include "app/driver.hpp"
 #include "platform/interrupt.hpp"
 #include "support/scripted_machine.hpp"
+#include "support/step_hook.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -26,7 +27,7 @@ struct Invocation {
 // `arguments` after "velto --stress M -s 64 --workload soft_gaussian -n 2
 // --no-prompt --export-json r.json"; one minute is `steps` steps of each thread.
 Invocation stress(const std::string& minutes, std::vector<std::string> arguments,
-                  const StressStepHook& hook = {}, std::int64_t steps = 700) {
+                  const testing::StepHook& hook = {}, std::int64_t steps = 700) {
   testing::ScriptedMachine machine;
   machine.topology.perf_level_count = 1;
   Llc& llc = machine.topology.nodes.emplace_back().llcs.emplace_back();
@@ -43,7 +44,8 @@ Invocation stress(const std::string& minutes, std::vector<std::string> arguments
   std::istringstream in;
   std::ostringstream out, err;
   Invocation r;
-  r.status = velto_main(args, in, out, err, machine, make_workload, hook);
+  r.status = velto_main(args, in, out, err, machine,
+                        hook ? testing::hooked_workloads(hook) : WorkloadFactory(make_workload));
   r.out = out.str();
   r.err = err.str();
   if (machine.files.count("r.json") != 0) {
@@ -105,8 +107,8 @@ TEST(StressInvocation, StopOnErrorEndsAtTheFirstErrorWithStatusOne) {
 }
 
 TEST(StressInvocation, CtrlCIsTheEndOfAnUntimedTestAndCutsATimedOneShort) {
-  const StressStepHook ctrl_c = [](std::uint32_t thread, std::uint64_t segment, std::uint64_t step,
-                                   FieldState&) {
+  const testing::StepHook ctrl_c = [](std::uint32_t thread, std::uint64_t segment,
+                                      std::uint64_t step, FieldState&) {
     if (thread == 0 && segment == 1 && step == 0) {
       process_interrupt_latch().deliver();
     }

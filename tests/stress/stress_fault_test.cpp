@@ -8,6 +8,7 @@
 #include "stress/stress_test.hpp"
 #include "support/scripted_machine.hpp"
 #include "support/segment_hash.hpp"
+#include "support/step_hook.hpp"
 
 #include <gtest/gtest.h>
 
@@ -126,9 +127,9 @@ TEST(StressFaults, EveryFlipIsReportedInItsSegmentOnItsProcessorOrVanishes) {
   for (std::uint32_t run = 0; injected < kFlips && run < 20; ++run) {
     std::mutex lock;
     std::map<std::pair<std::uint32_t, std::uint64_t>, Injected> flips;
-    StressParameters parameters{plan, request, run, false, {}};
-    parameters.after_step = [&](std::uint32_t thread, std::uint64_t segment, std::uint64_t step,
-                                FieldState& fields) {
+    const StressParameters parameters{plan, request, run, false};
+    const testing::StepHook flip_bits = [&](std::uint32_t thread, std::uint64_t segment,
+                                            std::uint64_t step, FieldState& fields) {
       const std::optional<Flip> flip = flip_for(run, thread, segment, fields.e.edge);
       if (!flip) {
         return;
@@ -143,7 +144,8 @@ TEST(StressFaults, EveryFlipIsReportedInItsSegmentOnItsProcessorOrVanishes) {
       }
     };
     std::ostringstream out, err;
-    const StressOutcome outcome = run_stress(parameters, machine, out, err);
+    const StressOutcome outcome =
+        run_stress(parameters, machine, testing::hooked_workloads(flip_bits), out, err);
     ASSERT_EQ(outcome.end, StressEnd::finished) << err.str();
     ASSERT_EQ(outcome.tally.errors.size(), outcome.tally.error_count);
 

@@ -142,6 +142,14 @@ public:
     return {};
   }
   std::int64_t unix_time() const override { return unix_seconds; }
+  /// A nap in the thread's own time; a real one when the clocks are real.
+  void sleep_milliseconds(std::uint32_t milliseconds) const override {
+    if (real_time) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    } else {
+      thread_now() += static_cast<std::int64_t>(milliseconds) * 1000;
+    }
+  }
   Terminal& terminal() const override { return terminal_; }
 
   mutable std::vector<LogicalProcessor> pins;       ///< every pin, in order
