@@ -30,6 +30,8 @@ std::uint32_t clamp_duration(std::uint32_t seconds) {
 RunParameters run_parameters(const RunConfig& config, TopologyCache& topology,
                              const Machine& machine) {
   RunParameters parameters;
+  static_cast<RunConfig&>(parameters) = config;
+  parameters.duration = clamp_duration(config.duration);
   parameters.thread_plan.thread_count =
       config.thread_count != 0
           ? config.thread_count
@@ -41,12 +43,6 @@ RunParameters run_parameters(const RunConfig& config, TopologyCache& topology,
     parameters.thread_plan.plan =
         make_placement_plan(config.threading, get_topology(topology, machine));
   }
-  parameters.large_pages = config.large_pages;
-  parameters.workload = config.workload;
-  parameters.duration = clamp_duration(config.duration);
-  parameters.grid_size = config.grid_size;
-  parameters.bypass_timer_check = config.bypass_timer_check;
-  parameters.threading = config.threading;
   return parameters;
 }
 

@@ -14,7 +14,7 @@
 
 namespace velto {
 
-/// `seconds` clamped to 1..1000.
+/// `seconds` clamped to min_duration..max_duration.
 std::uint32_t clamp_duration(std::uint32_t seconds);
 
 /// The parameters of `config`: its thread count or the automatic one, the plan

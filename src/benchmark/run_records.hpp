@@ -2,6 +2,7 @@
 // workers to the report and the record: parameters, results and the verdict.
 #pragma once
 
+#include "benchmark/run_config.hpp"
 #include "engine/placement.hpp"
 #include "engine/run_problem.hpp"
 #include "solver/workload.hpp"
@@ -14,15 +15,12 @@
 
 namespace velto {
 
-/// The settings of one run, read-only while it lasts.
-struct RunParameters {
-  bool large_pages = false;
+/// The settings of one run, read-only while it lasts: the options as the
+/// command line gave them, with the duration clamped, and the thread plan
+/// they resolve to (thread_count keeps what was asked, 0 for the automatic
+/// count; the plan holds the count that runs).
+struct RunParameters : RunConfig {
   ThreadPlan thread_plan;
-  WorkloadKind workload = WorkloadKind::standing_wave;
-  std::uint32_t duration = 1; ///< seconds, already clamped to 1..1000
-  std::uint64_t grid_size = 0;
-  bool bypass_timer_check = false;
-  Threading threading = Threading::os;
 };
 
 /// What one worker delivers once its fields validated.

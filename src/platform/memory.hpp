@@ -28,4 +28,9 @@ void free_aligned(void* block);
 /// Bytes of physical memory currently available, or 0 when the query fails.
 std::uint64_t available_physical_memory();
 
+/// What a 32-bit program's large blocks (fields, the bandwidth probe's arrays)
+/// may take of its address space: of the 4 GiB a large-address-aware program
+/// has, about 3 (seven threads' fields at 192 fit under 32-bit Wine).
+inline constexpr std::uint64_t address_space_budget_32 = std::uint64_t{3} << 30;
+
 } // namespace velto

@@ -19,10 +19,6 @@ namespace velto {
 
 namespace {
 
-// A 32-bit program's arrays must also find room in its address space, as
-// its fields must.
-constexpr std::uint64_t probe_address_space_32 = std::uint64_t{3} << 30;
-
 constexpr std::uint64_t line_doubles = 64 / sizeof(double);
 
 bool probe_fits(std::uint64_t array_bytes, std::uint32_t threads, std::uint64_t available,
@@ -32,7 +28,7 @@ bool probe_fits(std::uint64_t array_bytes, std::uint32_t threads, std::uint64_t 
       ledger_sets_that_fit(available, array_bytes, arrays) == 0) {
     return false;
   }
-  return size_max > UINT32_MAX || array_bytes * arrays <= probe_address_space_32;
+  return size_max > UINT32_MAX || array_bytes * arrays <= address_space_budget_32;
 }
 
 // Whole lines of doubles per array, so that `bytes` spread over the arrays

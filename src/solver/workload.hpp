@@ -76,6 +76,12 @@ private:
   FieldAllocator* allocator_;
 };
 
+/// Grid-point updates credited per step on a grid of size `grid_size`: 2·N³,
+/// the N³ nodes of each field.
+constexpr std::uint64_t grid_updates_per_step(std::uint64_t grid_size) {
+  return 2 * grid_size * grid_size * grid_size;
+}
+
 /// The workloads velto runs; their scores are not comparable with each other.
 enum class WorkloadKind : std::uint8_t { standing_wave, soft_gaussian };
 

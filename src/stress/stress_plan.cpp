@@ -3,6 +3,7 @@
 #include "stress/stress_plan.hpp"
 
 #include "engine/placement.hpp"
+#include "platform/memory.hpp"
 #include "platform/memory_ledger.hpp"
 #include "solver/field.hpp"
 
@@ -48,11 +49,6 @@ std::vector<StressProcessor> walk_of(const Topology& topology) {
   return walk;
 }
 
-// A 32-bit program's fields must also find room in its address space: of the
-// 4 GiB a large-address-aware program has, about 3 can hold fields (seven
-// threads' fields at 192 fit under 32-bit Wine).
-constexpr std::uint64_t fields_address_space_32 = std::uint64_t{3} << 30;
-
 // How many threads' fields at `sizes` the ledger grants out of
 // `available_memory` (any number when that is unknown) and, in a program
 // whose size type is 32 bits wide, its address space holds.
@@ -64,7 +60,7 @@ std::uint64_t threads_that_fit(const std::vector<std::uint64_t>& sizes,
   }
   std::uint64_t fit = available_memory == 0 ? UINT64_MAX : ledger_budget(available_memory) / charge;
   if (size_max <= UINT32_MAX) {
-    fit = std::min(fit, fields_address_space_32 / charge);
+    fit = std::min(fit, address_space_budget_32 / charge);
   }
   return fit;
 }

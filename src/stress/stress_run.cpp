@@ -369,9 +369,8 @@ std::optional<StressRun::SegmentEnd> StressRun::run_segment(Worker& worker, Thre
 void StressRun::record(Worker& worker, std::uint32_t processor, const KnownAnswer& answer,
                        std::uint64_t segment, const SegmentEnd& end) {
   RunState& run = worker.run();
-  const double updates =
-      static_cast<double>(answer.steps) * 2.0 *
-      static_cast<double>(answer.grid_size * answer.grid_size * answer.grid_size);
+  const double updates = static_cast<double>(answer.steps) *
+                         static_cast<double>(grid_updates_per_step(answer.grid_size));
   const double rate = end.seconds > 0.0 ? updates / end.seconds / 1e6 : 0.0;
   run.progress_board[worker.index()].rate.store(rate, std::memory_order_relaxed);
   StressError error;
