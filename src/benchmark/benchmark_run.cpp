@@ -57,50 +57,23 @@ BenchmarkRun::BenchmarkRun(const RunParameters& parameters, const WorkloadFactor
 }
 
 bool BenchmarkRun::prepare(Worker& worker) {
-  const std::uint32_t index = worker.index();
-  if (worker.is_reporter()) {
-    worker.say(std::string("allocating fields.... ") +
-               (parameters_.large_pages ? "(large pages)" : ""));
-    t_init0_ = worker.machine().read_fast_timer();
-  }
-  std::unique_ptr<Workload>& workload = workload_of_[index];
-  // Running out of memory for the workload object itself is the same failure
-  // as a factory that has none: this thread has nothing to run.
-  try {
-    workload = workloads_(parameters_.workload, index);
-  } catch (const std::exception&) {
-    workload = nullptr;
-  }
-  if (!workload) {
-    worker.fail(fmt::format("could not initalize workload {} in thread {}",
-                            name_of_choice(workload_table, parameters_.workload), index));
-    return false;
-  }
-  const FieldConfig config{parameters_.large_pages, parameters_.grid_size, run_dx};
-  if (const StatusMessage error = workload->allocate(config)) {
-    worker.fail(fmt::format("field allocation failed in thread {}\n{}", index, *error));
-    return false;
-  }
-  return true;
+  clock_.allocating(worker, parameters_.large_pages);
+  std::unique_ptr<Workload>& workload = workload_of_[worker.index()];
+  workload = thread_workload(worker, workloads_, parameters_.workload);
+  return workload &&
+         allocate_thread_fields(worker, *workload,
+                                {parameters_.large_pages, parameters_.grid_size, run_dx});
 }
 
 bool BenchmarkRun::initialize(Worker& worker) {
-  if (worker.is_reporter()) {
-    worker.say("initalizing fields...");
-  }
-  if (const StatusMessage error = workload_of_[worker.index()]->initialize()) {
-    worker.fail(fmt::format("failed to initalize field in thread {}\n{}", worker.index(), *error));
-    return false;
-  }
-  return true;
+  clock_.initializing(worker);
+  return initialize_thread_fields(worker, *workload_of_[worker.index()]);
 }
 
 void BenchmarkRun::ready(Worker& worker) {
   if (worker.is_reporter()) {
-    const std::int64_t t_init1 = worker.machine().read_fast_timer();
     // Only the reporter writes it; the coordinator reads it after the join.
-    facts_.init_ms = ticks_to_milliseconds(worker.run().fast_timer, t_init0_, t_init1);
-    worker.say(fmt::format("initialization took {}ms", facts_.init_ms));
+    facts_.init_ms = clock_.initialized(worker);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "benchmark/run_records.hpp"
 #include "engine/run_engine.hpp"
+#include "engine/thread_fields.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -49,7 +50,7 @@ private:
   RunFacts& facts_;                                    ///< written by the reporter only
   std::vector<std::unique_ptr<Workload>> workload_of_; ///< each entry its own thread's
   std::vector<ThreadResult> results_;                  ///< under the results lock
-  std::int64_t t_init0_ = 0;                           ///< the reporter's
+  FieldsClock clock_;                                  ///< the reporter's
 };
 
 /// Rewrites the live line "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations"

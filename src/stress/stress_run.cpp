@@ -106,11 +106,13 @@ std::size_t kind_index(WorkloadKind kind) {
 }
 
 // A stability test's segment needs the fields; a workload that is no field
-// solver has none to hash.
-std::unique_ptr<FieldSolver> make_solver(const WorkloadFactory& workloads, WorkloadKind kind,
-                                         std::uint32_t thread) {
-  std::unique_ptr<Workload> workload = workloads(kind, thread);
-  if (dynamic_cast<FieldSolver*>(workload.get()) == nullptr) {
+// solver has none to hash, and fails the thread as a missing one does.
+std::unique_ptr<FieldSolver> make_solver(const Worker& worker, const WorkloadFactory& workloads,
+                                         WorkloadKind kind) {
+  std::unique_ptr<Workload> workload = thread_workload(worker, workloads, kind);
+  if (workload && dynamic_cast<FieldSolver*>(workload.get()) == nullptr) {
+    worker.fail(fmt::format("could not initalize workload {} in thread {}",
+                            name_of_choice(workload_table, kind), worker.index()));
     return nullptr;
   }
   return std::unique_ptr<FieldSolver>(static_cast<FieldSolver*>(workload.release()));
@@ -140,11 +142,7 @@ StressRun::~StressRun() = default;
 
 bool StressRun::prepare(Worker& worker) {
   const std::uint32_t index = worker.index();
-  if (worker.is_reporter()) {
-    worker.say(std::string("allocating fields.... ") +
-               (parameters_.large_pages ? "(large pages)" : ""));
-    t_init0_ = worker.machine().read_fast_timer();
-  }
+  clock_.allocating(worker, parameters_.large_pages);
   try {
     threads_[index] = std::make_unique<ThreadState>();
     for (const std::uint64_t size : parameters_.plan.grid_sizes) {
@@ -156,17 +154,14 @@ bool StressRun::prepare(Worker& worker) {
         if (answer.grid_size != size || fields.solvers[k]) {
           continue;
         }
-        fields.solvers[k] = make_solver(workloads_, answer.workload, index);
+        fields.solvers[k] = make_solver(worker, workloads_, answer.workload);
         if (!fields.solvers[k]) {
-          worker.fail(fmt::format("could not initalize workload {} in thread {}",
-                                  name_of_choice(workload_table, answer.workload), index));
           return false;
         }
         if (first) {
           // One set of fields per size; the workloads at that size take turns with it.
-          const FieldConfig config{parameters_.large_pages, size, run_dx};
-          if (const StatusMessage error = fields.solvers[k]->allocate(config)) {
-            worker.fail(fmt::format("field allocation failed in thread {}\n{}", index, *error));
+          if (!allocate_thread_fields(worker, *fields.solvers[k],
+                                      {parameters_.large_pages, size, run_dx})) {
             return false;
           }
           fields.owner = k;
@@ -182,13 +177,9 @@ bool StressRun::prepare(Worker& worker) {
 }
 
 bool StressRun::initialize(Worker& worker) {
-  if (worker.is_reporter()) {
-    worker.say("initalizing fields...");
-  }
+  clock_.initializing(worker);
   for (Fields& fields : threads_[worker.index()]->sizes) {
-    if (const StatusMessage error = fields.solvers[fields.owner]->initialize()) {
-      worker.fail(
-          fmt::format("failed to initalize field in thread {}\n{}", worker.index(), *error));
+    if (!initialize_thread_fields(worker, *fields.solvers[fields.owner])) {
       return false;
     }
     fields.clean = true;
@@ -201,9 +192,7 @@ void StressRun::ready(Worker& worker) {
     return;
   }
   const Machine& machine = worker.machine();
-  const std::int64_t t_init1 = machine.read_fast_timer();
-  tally_.init_ms = ticks_to_milliseconds(worker.run().fast_timer, t_init0_, t_init1);
-  worker.say(fmt::format("initialization took {}ms", tally_.init_ms));
+  tally_.init_ms = clock_.initialized(worker);
   worker.say("starting stability test..");
   // Read by every thread after the common start, which orders them after this.
   start_ticks_ = machine.read_fast_timer();
@@ -296,12 +285,8 @@ StressRun::Fields* StressRun::take_turn(Worker& worker, ThreadState& thread,
   }
   // A standing wave that matched its answer is its initial state again; every
   // other segment starts from freshly zeroed and initialised fields.
-  if (!fields.clean) {
-    if (const StatusMessage error = solver.restart()) {
-      worker.fail(
-          fmt::format("failed to initalize field in thread {}\n{}", worker.index(), *error));
-      return nullptr;
-    }
+  if (!fields.clean && !restart_thread_fields(worker, solver)) {
+    return nullptr;
   }
   fields.clean = false;
   return &fields;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/run_engine.hpp"
+#include "engine/thread_fields.hpp"
 #include "solver/field.hpp"
 #include "solver/workload.hpp"
 #include "stress/stress_plan.hpp"
@@ -144,7 +145,7 @@ private:
   std::atomic<std::uint64_t> errors_found_{0};
   std::int64_t start_ticks_ = 0;  ///< fast timer at the common start
   std::int64_t coarse_start_ = 0; ///< coarse timer at the common start
-  std::int64_t t_init0_ = 0;
+  FieldsClock clock_;             ///< the reporter's
   std::int64_t last_draw_s_ = -1; ///< the reporter's
 };
 
