@@ -6,9 +6,12 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cstddef>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <type_traits>
+#include <variant>
 
 namespace velto {
 
@@ -40,6 +43,14 @@ template <typename T> T parse_decimal(const std::string& text, const std::string
   return static_cast<T>(value);
 }
 
+// The parser's error for a number outside `low`..`high`.
+CLI::ValidationError out_of_range(const std::string& text, const std::string& option,
+                                  std::uint32_t low, std::uint32_t high) {
+  return CLI::ValidationError(
+      fmt::format("Value {} for option {} is out of range: expected a whole number from {} to {}",
+                  text, option, low, high));
+}
+
 // A decimal number from `low` to `high`, or the parser's error naming that range.
 std::uint32_t parse_in_range(const std::string& text, const std::string& option, std::uint32_t low,
                              std::uint32_t high) {
@@ -52,9 +63,7 @@ std::uint32_t parse_in_range(const std::string& text, const std::string& option,
                     text, option, low, high));
   }
   if (value < low || value > high) {
-    throw CLI::ValidationError(
-        fmt::format("Value {} for option {} is out of range: expected a whole number from {} to {}",
-                    text, option, low, high));
+    throw out_of_range(text, option, low, high);
   }
   return value;
 }
@@ -91,6 +100,219 @@ public:
   }
 };
 
+// "a, b (note) or c (note)": every name of `table` in table order, each with
+// its note when `notes` has one.
+template <typename Choice, std::size_t N, std::size_t M>
+std::string choices_text(const NameTable<Choice, N>& table, const NameTable<Choice, M>& notes) {
+  std::string text;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i > 0) {
+      text += i + 1 < N ? ", " : " or ";
+    }
+    text += table[i].name;
+    const std::string_view note = name_of_choice(notes, table[i].value);
+    if (!note.empty()) {
+      text += fmt::format(" ({})", note);
+    }
+  }
+  return text;
+}
+
+// What the --stress-load help says beside a load's name; a load without a row
+// is listed by its name alone.
+constexpr NameTable<StressLoad, 2> stress_load_notes = {{
+    {StressLoad::cycle, "one core at a time"},
+    {StressLoad::pulse, "on and off"},
+}};
+
+// The member `field` names: one of the command line, or of its run configuration.
+template <typename T> T& member(CommandLine& line, T CommandLine::*field) {
+  return line.*field;
+}
+template <typename T> T& member(CommandLine& line, T RunConfig::*field) {
+  return line.config.*field;
+}
+
+// Reads an option's value into the command line, or throws the parser's error
+// naming `option`, the option's long name.
+using ValueReader = void (*)(CommandLine& line, const std::string& value,
+                             const std::string& option);
+
+template <auto field>
+void read_number(CommandLine& line, const std::string& value, const std::string& option) {
+  auto& target = member(line, field);
+  target = parse_decimal<std::remove_reference_t<decltype(target)>>(value, option);
+}
+
+template <auto field, std::uint32_t low, std::uint32_t high>
+void read_in_range(CommandLine& line, const std::string& value, const std::string& option) {
+  member(line, field) = parse_in_range(value, option, low, high);
+}
+
+// Unlike read_in_range, a text that is no number names the field's whole range.
+void read_runs(CommandLine& line, const std::string& value, const std::string& option) {
+  line.runs = parse_decimal<std::uint32_t>(value, option);
+  if (line.runs < min_runs || line.runs > max_runs) {
+    throw out_of_range(value, option, min_runs, max_runs);
+  }
+}
+
+// A name outside the table is kept for the driver's message, which comes after
+// the fish and the size check.
+void read_workload(CommandLine& line, const std::string& value, const std::string&) {
+  const std::optional<WorkloadKind> kind = choice_named(workload_table, value);
+  if (kind) {
+    line.config.workload = *kind;
+    line.unknown_workload.reset();
+  } else {
+    line.unknown_workload = value;
+  }
+}
+
+// The parser admits only the table's names, so the first row's value is never taken.
+template <auto field, const auto& table>
+void read_choice(CommandLine& line, const std::string& value, const std::string&) {
+  member(line, field) = choice_named(table, value).value_or(table.front().value);
+}
+
+// An option whose values are the names of a table; the parser refuses others.
+struct Choice {
+  ValueReader read;
+  std::vector<std::string> names;
+};
+
+template <auto field, const auto& table> Choice choice_of() {
+  return {read_choice<field, table>, choice_names(table)};
+}
+
+// What an option sets: a flag, a text kept as it was given, or a value a reader converts.
+using OptionTarget = std::variant<bool CommandLine::*, bool RunConfig::*,
+                                  std::optional<std::string> CommandLine::*, ValueReader, Choice>;
+
+struct OptionSpec {
+  std::string_view names; ///< as the parser takes them, the long name last
+  std::string_view hint;  ///< the value's name in the usage; empty for a flag
+  std::string help;
+  OptionTarget target;
+};
+
+// Every option, in the order the usage lists them; the help texts name the
+// limits and tables they come from.
+const OptionSpec option_table[] = {
+    {"-?,-h,--help", "", "Display usage information.", &CommandLine::help},
+    {"-n,--numthreads", "numthreads", "Number of threads to use",
+     read_number<&RunConfig::thread_count>},
+    {"-d,--duration", "duration",
+     fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration),
+     read_number<&RunConfig::duration>},
+    {"-s,--size", "size", fmt::format("Grid size, one of [{}]", grid_sizes_text()),
+     read_number<&RunConfig::grid_size>},
+    {"--workload", "workload",
+     fmt::format(
+         "Workload to use (results with different workloads aren't comparable), one of [{}]",
+         workload_names_text()),
+     read_workload},
+    {"--threading", "threading", "Threading manager to use",
+     choice_of<&RunConfig::threading, threading_table>()},
+    {"--large-pages", "", "Use large pages allocator", &RunConfig::large_pages},
+    {"--bypass-timer-check", "", "Run the bench even if the timer is not HWBOT compliant",
+     &RunConfig::bypass_timer_check},
+    {"--topo-debug", "", "Print detected topology for debug", &CommandLine::topology},
+    {"--timer-debug", "", "Printed detected timers", &CommandLine::timers},
+    {"--runs", "runs",
+     fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
+                 max_runs),
+     read_runs},
+    {"--export-json", "path", "Write the result record (JSON) of the invocation to path",
+     &CommandLine::export_json},
+    {"--no-prompt", "", "Exit without waiting for Enter", &CommandLine::no_prompt},
+    {"--stress", "minutes",
+     fmt::format(
+         "Run a stability test for minutes (0-{}, 0 runs until Ctrl-C) instead of the bench",
+         max_stress_minutes),
+     read_in_range<&CommandLine::stress_minutes, 0, max_stress_minutes>},
+    {"--stress-load", "load",
+     "Stability test load: " + choices_text(stress_load_table, stress_load_notes),
+     choice_of<&CommandLine::stress_load, stress_load_table>()},
+    {"--stress-dwell", "seconds",
+     fmt::format("Seconds on each core of the cycle load, {}-{}", min_stress_dwell,
+                 max_stress_dwell),
+     read_in_range<&CommandLine::stress_dwell, min_stress_dwell, max_stress_dwell>},
+    {"--stop-on-error", "", "End the stability test at its first error",
+     &CommandLine::stop_on_error},
+    {"--roofline", "", "Measure the memory bandwidth first and show each score against it",
+     &CommandLine::roofline},
+    {"--scaling", "", "Run at 1, 2, 4, ... threads up to the automatic count, then a scaling table",
+     &CommandLine::scaling},
+    {"--version", "", "Display version information.", &CommandLine::version},
+    {"--velto", "", "", &CommandLine::fish},
+};
+
+enum class Relation : std::uint8_t { needs, excludes };
+
+// Which options go only with, or never with, which others.
+constexpr struct {
+  std::string_view option;
+  Relation relation;
+  std::string_view other;
+} option_relations[] = {
+    {"--stress", Relation::excludes, "--runs"},
+    {"--stress", Relation::excludes, "--duration"},
+    {"--stress-load", Relation::needs, "--stress"},
+    {"--stress-dwell", Relation::needs, "--stress"},
+    {"--stop-on-error", Relation::needs, "--stress"},
+    {"--roofline", Relation::excludes, "--stress"},
+    {"--scaling", Relation::excludes, "--stress"},
+    {"--scaling", Relation::excludes, "--numthreads"},
+};
+
+template <typename... F> struct Overloaded : F... { using F::operator()...; };
+
+// "--numthreads" of "-n,--numthreads".
+std::string long_name(std::string_view names) {
+  return std::string(names.substr(names.rfind(',') + 1));
+}
+
+// Declares `spec` to the parser, bound to `line`.
+CLI::Option* declare_option(CLI::App& app, CommandLine& line, const OptionSpec& spec) {
+  const std::string names(spec.names);
+  const std::string hint(spec.hint);
+  const auto with_reader = [&](ValueReader read) {
+    return app
+        .add_option_function<std::string>(
+            names,
+            [&line, read, option = long_name(spec.names)](const std::string& value) {
+              read(line, value, option);
+            },
+            spec.help)
+        ->type_name(hint);
+  };
+  return std::visit(
+      Overloaded{
+          with_reader,
+          [&](const Choice& choice) {
+            return with_reader(choice.read)->check(CLI::IsMember(choice.names));
+          },
+          [&](std::optional<std::string> CommandLine::*field) {
+            return app.add_option(names, line.*field, spec.help)->type_name(hint);
+          },
+          [&](auto flag) { return app.add_flag(names, member(line, flag), spec.help); },
+      },
+      spec.target);
+}
+
+void relate_options(CLI::App& app) {
+  for (const auto& [option, relation, other] : option_relations) {
+    CLI::Option* const first = app.get_option(std::string(option));
+    CLI::Option* const second = app.get_option(std::string(other));
+    if (relation == Relation::needs) {
+      first->needs(second);
+    } else {
+      first->excludes(second);
+    }
+  }
+}
+
 } // namespace
 
 std::string grid_sizes_text() {
@@ -111,136 +333,15 @@ std::string executable_name(std::string_view first_argument) {
 
 CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   CommandLine line;
-  RunConfig& config = line.config;
-
   const std::string name = arguments.empty() ? std::string() : executable_name(arguments[0]);
   CLI::App app("", name);
   app.set_help_flag(); // the help is an ordinary flag, honoured after the checks
   app.formatter(std::make_shared<UsageFormatter>());
-
-  // The help texts with placeholders are formatted once, here.
-  app.add_flag("-?,-h,--help", line.help, "Display usage information.");
-  CLI::Option* const numthreads = app.add_option_function<std::string>(
-                                         "-n,--numthreads",
-                                         [&](const std::string& v) {
-                                           config.thread_count =
-                                               parse_decimal<std::uint32_t>(v, "--numthreads");
-                                         },
-                                         "Number of threads to use")
-                                      ->type_name("numthreads");
-  CLI::Option* const duration =
-      app.add_option_function<std::string>(
-             "-d,--duration",
-             [&](const std::string& v) {
-               config.duration = parse_decimal<std::uint32_t>(v, "--duration");
-             },
-             fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration))
-          ->type_name("duration");
-  CLI::Option* const size = app.add_option_function<std::string>(
-                                   "-s,--size",
-                                   [&](const std::string& v) {
-                                     config.grid_size = parse_decimal<std::uint64_t>(v, "--size");
-                                   },
-                                   fmt::format("Grid size, one of [{}]", grid_sizes_text()))
-                                ->type_name("size");
-  // A name outside the table is kept for the driver's message, which comes
-  // after the fish and the size check.
-  CLI::Option* const workload =
-      app.add_option_function<std::string>(
-             "--workload",
-             [&](const std::string& v) {
-               const std::optional<WorkloadKind> kind = choice_named(workload_table, v);
-               if (kind) {
-                 config.workload = *kind;
-                 line.unknown_workload.reset();
-               } else {
-                 line.unknown_workload = v;
-               }
-             },
-             fmt::format("Workload to use (results with different workloads aren't "
-                         "comparable), one of [{}]",
-                         workload_names_text()))
-          ->type_name("workload");
-  // The parser admits only the table's names, so the callback always finds one.
-  CLI::Option* const threading =
-      app.add_option_function<std::string>(
-             "--threading",
-             [&](const std::string& v) {
-               config.threading = choice_named(threading_table, v).value_or(Threading::os);
-             },
-             "Threading manager to use")
-          ->type_name("threading")
-          ->check(CLI::IsMember(choice_names(threading_table)));
-  app.add_flag("--large-pages", config.large_pages, "Use large pages allocator");
-  app.add_flag("--bypass-timer-check", config.bypass_timer_check,
-               "Run the bench even if the timer is not HWBOT compliant");
-  app.add_flag("--topo-debug", line.topology, "Print detected topology for debug");
-  app.add_flag("--timer-debug", line.timers, "Printed detected timers");
-  CLI::Option* const runs =
-      app.add_option_function<std::string>(
-             "--runs",
-             [&](const std::string& v) {
-               line.runs = parse_decimal<std::uint32_t>(v, "--runs");
-               if (line.runs < min_runs || line.runs > max_runs) {
-                 throw CLI::ValidationError(
-                     fmt::format("Value {} for option --runs is out of range: expected a whole "
-                                 "number from {} to {}",
-                                 v, min_runs, max_runs));
-               }
-             },
-             fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
-                         max_runs))
-          ->type_name("runs");
-  app.add_option("--export-json", line.export_json,
-                 "Write the result record (JSON) of the invocation to path")
-      ->type_name("path");
-  app.add_flag("--no-prompt", line.no_prompt, "Exit without waiting for Enter");
-  CLI::Option* const stress =
-      app.add_option_function<std::string>(
-             "--stress",
-             [&](const std::string& v) {
-               line.stress_minutes = parse_in_range(v, "--stress", 0, max_stress_minutes);
-             },
-             fmt::format("Run a stability test for minutes (0-{}, 0 runs until Ctrl-C) instead "
-                         "of the bench",
-                         max_stress_minutes))
-          ->type_name("minutes");
-  stress->excludes(runs)->excludes(duration);
-  app.add_option_function<std::string>(
-         "--stress-load",
-         [&](const std::string& v) {
-           line.stress_load = choice_named(stress_load_table, v).value_or(StressLoad::steady);
-         },
-         "Stability test load: steady, cycle (one core at a time) or pulse (on and off)")
-      ->type_name("load")
-      ->check(CLI::IsMember(choice_names(stress_load_table)))
-      ->needs(stress);
-  app.add_option_function<std::string>(
-         "--stress-dwell",
-         [&](const std::string& v) {
-           line.stress_dwell =
-               parse_in_range(v, "--stress-dwell", min_stress_dwell, max_stress_dwell);
-         },
-         fmt::format("Seconds on each core of the cycle load, {}-{}", min_stress_dwell,
-                     max_stress_dwell))
-      ->type_name("seconds")
-      ->needs(stress);
-  app.add_flag("--stop-on-error", line.stop_on_error, "End the stability test at its first error")
-      ->needs(stress);
-  app.add_flag("--roofline", line.roofline,
-               "Measure the memory bandwidth first and show each score against it")
-      ->excludes(stress);
-  app.add_flag("--scaling", line.scaling,
-               "Run at 1, 2, 4, ... threads up to the automatic count, then a scaling table")
-      ->excludes(stress)
-      ->excludes(numthreads);
-  app.add_flag("--version", line.version, "Display version information.");
-  app.add_flag("--velto", line.fish);
-
-  // A repeated option takes its last value, as a flag does.
-  for (CLI::Option* option : app.get_options()) {
-    option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  for (const OptionSpec& spec : option_table) {
+    // A repeated option takes its last value, as a flag does.
+    declare_option(app, line, spec)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
+  relate_options(app);
 
   line.usage = app.help();
 
@@ -251,9 +352,9 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   }
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
-    line.size_given = size->count() > 0;
-    line.workload_given = workload->count() > 0;
-    line.threading_given = threading->count() > 0;
+    line.size_given = app.count("--size") > 0;
+    line.workload_given = app.count("--workload") > 0;
+    line.threading_given = app.count("--threading") > 0;
   } catch (const CLI::ParseError& e) {
     line.error = e.what();
     if (line.error.empty()) {

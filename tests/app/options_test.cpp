@@ -1,7 +1,13 @@
 #include "app/options.hpp"
 
+#include "engine/placement.hpp"
+#include "platform/name_table.hpp"
+#include "solver/workload.hpp"
+#include "stress/stress_plan.hpp"
+
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -239,6 +245,120 @@ TEST(Options, UsageListsTheRecordOptions) {
                            "  --export-json <path>\n"}) {
     EXPECT_NE(usage.find(text), std::string::npos) << text;
   }
+}
+
+} // namespace
+} // namespace velto
+
+namespace velto {
+namespace {
+
+// The help text under `heading` ("--stress-load <load>") in the usage; empty
+// when the usage has no such option.
+std::string help_of(const std::string& usage, const std::string& heading) {
+  const std::string marker = "\n  " + heading + "\n";
+  const std::size_t at = usage.find(marker);
+  if (at == std::string::npos) {
+    return {};
+  }
+  const std::size_t start = usage.find_first_not_of(' ', at + marker.size());
+  return usage.substr(start, usage.find('\n', start) - start);
+}
+
+// Every name of `table` appears in `text`, in table order.
+template <typename Choice, std::size_t N>
+::testing::AssertionResult names_in_order(const std::string& text,
+                                          const NameTable<Choice, N>& table) {
+  std::size_t at = 0;
+  for (const auto& row : table) {
+    const std::size_t found = text.find(row.name, at);
+    if (found == std::string::npos) {
+      return ::testing::AssertionFailure()
+             << "\"" << row.name << "\" missing or out of order in: " << text;
+    }
+    at = found + row.name.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The parser's list of the names it admits: "{os,numa,phte}".
+template <typename Choice, std::size_t N> std::string admitted(const NameTable<Choice, N>& table) {
+  return "{" + join_choice_names(table, ",") + "}";
+}
+
+TEST(Options, ChoiceHelpsListTheirTablesNames) {
+  const std::string usage = parse({}).usage;
+  const std::string stress_load = help_of(usage, "--stress-load <load>");
+  EXPECT_EQ(stress_load.rfind("Stability test load: ", 0), 0u) << stress_load;
+  EXPECT_TRUE(names_in_order(stress_load, stress_load_table));
+  EXPECT_TRUE(names_in_order(help_of(usage, "--workload <workload>"), workload_table));
+}
+
+TEST(Options, ChoiceOptionsTakeTheirTablesNamesAndNoOthers) {
+  for (const auto& [threading, name] : threading_table) {
+    const CommandLine line = parse({"--threading", std::string(name)});
+    EXPECT_EQ(line.error, "") << name;
+    EXPECT_EQ(line.config.threading, threading) << name;
+  }
+  for (const auto& [load, name] : stress_load_table) {
+    const CommandLine line = parse({"--stress", "1", "--stress-load", std::string(name)});
+    EXPECT_EQ(line.error, "") << name;
+    EXPECT_EQ(line.stress_load, load) << name;
+  }
+  EXPECT_EQ(parse({"--threading", "foo"}).error,
+            "--threading: foo not in " + admitted(threading_table));
+  EXPECT_EQ(parse({"--stress", "1", "--stress-load", "fast"}).error,
+            "--stress-load: fast not in " + admitted(stress_load_table));
+}
+
+// An exclusion holds both ways; the message names first the option the usage
+// lists first.
+TEST(Options, OptionsThatNeedOrExcludeOthers) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"--stress", "1", "--runs", "2"}, "--runs excludes --stress"},
+      {{"--stress", "1", "-d", "2"}, "--duration excludes --stress"},
+      {{"--stress-load", "cycle"}, "--stress-load requires --stress"},
+      {{"--stress-dwell", "5"}, "--stress-dwell requires --stress"},
+      {{"--stop-on-error"}, "--stop-on-error requires --stress"},
+      {{"--roofline", "--stress", "1"}, "--stress excludes --roofline"},
+      {{"--scaling", "--stress", "1"}, "--stress excludes --scaling"},
+      {{"--scaling", "-n", "2"}, "--numthreads excludes --scaling"},
+      {{"--stress", "1", "--stress-load", "cycle", "--stress-dwell", "5", "--stop-on-error"}, ""},
+      {{"--roofline", "--scaling", "--runs", "2", "-d", "1"}, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(parse(c.args).error, c.error) << c.args[0];
+  }
+}
+
+TEST(Options, OptionsSetTheirTargets) {
+  const CommandLine line = parse({"-n", "3", "-d", "7", "-s", "256", "--workload", "soft_gaussian",
+                                  "--threading", "phte", "--runs", "4", "--export-json", "r.json",
+                                  "--no-prompt", "--roofline", "--version", "--large-pages"});
+  ASSERT_EQ(line.error, "");
+  EXPECT_EQ(line.config.thread_count, 3u);
+  EXPECT_EQ(line.config.duration, 7u);
+  EXPECT_EQ(line.config.grid_size, 256u);
+  EXPECT_EQ(line.config.workload, WorkloadKind::soft_gaussian);
+  EXPECT_EQ(line.config.threading, Threading::phte);
+  EXPECT_EQ(line.runs, 4u);
+  EXPECT_EQ(line.export_json, "r.json");
+  EXPECT_TRUE(line.no_prompt && line.roofline && line.version && line.config.large_pages);
+  EXPECT_TRUE(line.size_given && line.workload_given && line.threading_given);
+
+  const CommandLine test =
+      parse({"--stress", "0", "--stress-load", "pulse", "--stress-dwell", "60", "--stop-on-error"});
+  ASSERT_EQ(test.error, "");
+  EXPECT_EQ(test.stress_minutes, 0u);
+  EXPECT_EQ(test.stress_load, StressLoad::pulse);
+  EXPECT_EQ(test.stress_dwell, 60u);
+  EXPECT_TRUE(test.stop_on_error);
+  EXPECT_FALSE(test.size_given || test.workload_given || test.threading_given);
+  EXPECT_TRUE(parse({"--scaling"}).scaling);
 }
 
 } // namespace
