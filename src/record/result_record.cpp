@@ -175,72 +175,121 @@ json processor_json(const StressProcessor& processor) {
           {"node", processor.node}};
 }
 
-json stress_json(const StressOutcome& outcome) {
-  const StressParameters& p = outcome.parameters;
-  const StressTally& tally = outcome.tally;
+json known_answers_json(const StressPlan& plan) {
   json answers = json::array();
-  for (const KnownAnswer& answer : p.plan.segments) {
+  for (const KnownAnswer& answer : plan.segments) {
     answers.push_back({{"workload", name_of_choice(workload_table, answer.workload)},
                        {"grid_size", answer.grid_size},
                        {"steps", answer.steps},
                        {"hash", hash_text(answer.hash)}});
   }
+  return answers;
+}
+
+/// The workloads of the plan's segments, each once, in the order they first come.
+json stress_workloads_json(const StressPlan& plan) {
   json workloads = json::array();
-  for (const KnownAnswer& answer : p.plan.segments) {
+  for (const KnownAnswer& answer : plan.segments) {
     const std::string_view name = name_of_choice(workload_table, answer.workload);
     if (std::find(workloads.begin(), workloads.end(), name) == workloads.end()) {
       workloads.push_back(name);
     }
   }
+  return workloads;
+}
+
+StressErrorKind stress_error_kind(const StressError& error) {
+  return error.expected_hash ? StressErrorKind::hash : StressErrorKind::check;
+}
+
+json stress_error_json(const StressError& e, const StressPlan& plan) {
+  const StressErrorKind kind = stress_error_kind(e);
+  const bool hash = kind == StressErrorKind::hash;
+  json error = {{"t_s", e.t_s}};
+  error.update(processor_json(plan.walk[e.processor]));
+  error.update(json{{"thread", e.thread},
+                    {"workload", name_of_choice(workload_table, e.workload)},
+                    {"grid_size", e.grid_size},
+                    {"segment", e.segment},
+                    {"kind", name_of_choice(stress_error_kind_table, kind)},
+                    {"expected_hash", hash ? json(hash_text(*e.expected_hash)) : json(nullptr)},
+                    {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
+                    {"message", hash ? json(nullptr) : json(e.message)}});
+  return error;
+}
+
+json stress_errors_json(const StressTally& tally, const StressPlan& plan) {
   json errors = json::array();
   for (const StressError& e : tally.errors) {
-    json error = {{"t_s", e.t_s}};
-    error.update(processor_json(p.plan.walk[e.processor]));
-    error.update(
-        json{{"thread", e.thread},
-             {"workload", name_of_choice(workload_table, e.workload)},
-             {"grid_size", e.grid_size},
-             {"segment", e.segment},
-             {"kind", e.expected_hash ? "hash" : "check"},
-             {"expected_hash", e.expected_hash ? json(hash_text(*e.expected_hash)) : json(nullptr)},
-             {"found_hash", e.found_hash ? json(hash_text(*e.found_hash)) : json(nullptr)},
-             {"message", e.expected_hash ? json(nullptr) : json(e.message)}});
-    errors.push_back(std::move(error));
+    errors.push_back(stress_error_json(e, plan));
   }
-  const std::vector<ProcessorRates> rates = processor_rates(p.plan, tally);
-  json processors = json::array();
-  for (std::size_t i = 0; i < p.plan.walk.size(); ++i) {
-    const ProcessorTally& t = tally.processors[i];
-    json medians = json::object();
-    json slow = json::array();
-    for (std::size_t k = 0; k < p.plan.segments.size(); ++k) {
-      const KnownAnswer& kind = p.plan.segments[k];
+  return errors;
+}
+
+/// A processor's median rate by workload, then by grid size as text, for
+/// each kind of segment it has one for.
+json median_rates_json(const StressPlan& plan, const ProcessorRates& rates) {
+  json medians = json::object();
+  for (std::size_t k = 0; k < plan.segments.size(); ++k) {
+    const KnownAnswer& kind = plan.segments[k];
+    if (rates.median[k]) {
       const std::string workload(name_of_choice(workload_table, kind.workload));
-      if (rates[i].median[k]) {
-        medians[workload][fmt::format("{}", kind.grid_size)] = *rates[i].median[k];
-      }
-      if (rates[i].slow[k]) {
-        slow.push_back({{"workload", workload}, {"grid_size", kind.grid_size}});
-      }
+      medians[workload][fmt::format("{}", kind.grid_size)] = *rates.median[k];
     }
-    json series = json::array();
-    for (const SegmentPoint& point : t.series) {
-      series.push_back({{"t_s", point.t_s},
-                        {"workload", name_of_choice(workload_table, point.workload)},
-                        {"grid_size", point.grid_size},
-                        {"rate_mgups", point.rate_mgups},
-                        {"ok", point.ok}});
-    }
-    json row = processor_json(p.plan.walk[i]);
-    row.update(json{{"perf_level", p.plan.walk[i].perf_level},
-                    {"segments", t.segments},
-                    {"errors", t.errors},
-                    {"median_mgups", medians},
-                    {"slow", slow},
-                    {"first_error_s", t.first_error_s ? json(*t.first_error_s) : json(nullptr)},
-                    {"series", series}});
-    processors.push_back(std::move(row));
   }
+  return medians;
+}
+
+/// The kinds of segment a processor is slow at.
+json slow_kinds_json(const StressPlan& plan, const ProcessorRates& rates) {
+  json slow = json::array();
+  for (std::size_t k = 0; k < plan.segments.size(); ++k) {
+    const KnownAnswer& kind = plan.segments[k];
+    if (rates.slow[k]) {
+      slow.push_back({{"workload", name_of_choice(workload_table, kind.workload)},
+                      {"grid_size", kind.grid_size}});
+    }
+  }
+  return slow;
+}
+
+json series_json(const std::vector<SegmentPoint>& series) {
+  json points = json::array();
+  for (const SegmentPoint& point : series) {
+    points.push_back({{"t_s", point.t_s},
+                      {"workload", name_of_choice(workload_table, point.workload)},
+                      {"grid_size", point.grid_size},
+                      {"rate_mgups", point.rate_mgups},
+                      {"ok", point.ok}});
+  }
+  return points;
+}
+
+json stress_processor_json(const StressPlan& plan, std::size_t i, const ProcessorTally& t,
+                           const ProcessorRates& rates) {
+  json row = processor_json(plan.walk[i]);
+  row.update(json{{"perf_level", plan.walk[i].perf_level},
+                  {"segments", t.segments},
+                  {"errors", t.errors},
+                  {"median_mgups", median_rates_json(plan, rates)},
+                  {"slow", slow_kinds_json(plan, rates)},
+                  {"first_error_s", t.first_error_s ? json(*t.first_error_s) : json(nullptr)},
+                  {"series", series_json(t.series)}});
+  return row;
+}
+
+json stress_processors_json(const StressPlan& plan, const StressTally& tally) {
+  const std::vector<ProcessorRates> rates = processor_rates(plan, tally);
+  json processors = json::array();
+  for (std::size_t i = 0; i < plan.walk.size(); ++i) {
+    processors.push_back(stress_processor_json(plan, i, tally.processors[i], rates[i]));
+  }
+  return processors;
+}
+
+json stress_json(const StressOutcome& outcome) {
+  const StressParameters& p = outcome.parameters;
+  const StressTally& tally = outcome.tally;
   return {{"minutes", p.request.minutes},
           {"load", name_of_choice(stress_load_table, p.request.load)},
           {"dwell_s", p.request.dwell_s},
@@ -248,83 +297,106 @@ json stress_json(const StressOutcome& outcome) {
           {"seed", p.seed},
           {"threads", p.plan.threads},
           {"grid_sizes", p.plan.grid_sizes},
-          {"workloads", workloads},
-          {"known_answers", answers},
+          {"workloads", stress_workloads_json(p.plan)},
+          {"known_answers", known_answers_json(p.plan)},
           {"end", name_of_choice(stress_end_table, outcome.end)},
           {"elapsed_s", tally.elapsed_s},
           {"segments", tally.segments},
           {"error_count", tally.error_count},
-          {"errors", errors},
-          {"processors", processors}};
+          {"errors", stress_errors_json(tally, p.plan)},
+          {"processors", stress_processors_json(p.plan, tally)}};
+}
+
+json velto_json(const BuildFacts& build) {
+  return {{"version", build.version},
+          {"os", build.os},
+          {"arch", build.arch},
+          {"compiler", {{"id", build.compiler_id}, {"version", build.compiler_version}}}};
+}
+
+json config_json(const RecordInputs& in) {
+  const RunConfig& c = in.config;
+  return {{"threads", c.thread_count},
+          {"duration_s", c.duration},
+          {"grid_size", c.grid_size},
+          {"workload", name_of_choice(workload_table, c.workload)},
+          {"threading", name_of_choice(threading_table, c.threading)},
+          {"large_pages", c.large_pages},
+          {"bypass_timer_check", c.bypass_timer_check},
+          {"runs", in.runs_asked},
+          {"roofline", in.roofline_asked},
+          {"scaling", in.scaling_asked}};
+}
+
+/// A byte count the machine told, or null for 0 (unknown).
+json known_bytes_json(std::uint64_t bytes) {
+  return bytes != 0 ? json(bytes) : json(nullptr);
+}
+
+json machine_json(const MachineFacts& m) {
+  return {{"brand", m.cpu.brand},
+          {"vendor", name_of_choice(cpu_vendor_table, m.cpu.vendor)},
+          {"family", m.cpu.family},
+          {"model", m.cpu.model},
+          {"features", m.features},
+          {"topology", topology_json(m.topology)},
+          {"memory",
+           {{"total_bytes", known_bytes_json(m.total_memory_bytes)},
+            {"available_bytes", known_bytes_json(m.available_memory_bytes)}}},
+          {"os_name", m.os_name},
+          {"os_version", m.os_version}};
+}
+
+json timers_json(const TimerFacts& timers, bool bypass_asked) {
+  return {{"fast", timer_json(timers.fast)},
+          {"coarse", timer_json(timers.coarse)},
+          {"compliant", timers.compliant},
+          {"bypassed", !timers.compliant && bypass_asked}};
+}
+
+/// A benchmark record's runs, their summary and, for a scaling series, its
+/// points, in that order.
+void add_benchmark_results(json& record, const RecordInputs& in) {
+  json runs = json::array();
+  for (const ScoreReport& report : in.runs) {
+    runs.push_back(run_json(report));
+  }
+  record["runs"] = runs;
+  // A scaling series is summed up by its largest count that ran: the
+  // machine's score, comparable with a record of plain runs.
+  if (in.scaling && !in.scaling->points.empty()) {
+    const std::size_t last = std::min<std::size_t>(in.scaling->points.back().runs, in.runs.size());
+    record["summary"] =
+        summary_json({in.runs.end() - static_cast<std::ptrdiff_t>(last), in.runs.end()});
+    record["scaling"] = scaling_json(*in.scaling);
+  } else {
+    record["summary"] = summary_json(in.runs);
+  }
 }
 
 } // namespace
 
 std::string result_record_text(const RecordInputs& in) {
-  const MachineFacts& m = in.machine;
-  const RunConfig& c = in.config;
+  const RecordKind kind = in.stress ? RecordKind::stress : RecordKind::benchmark;
   // Insertion order is the document's order: name and version first.
   json record;
   record["schema"] = record_schema_name;
   record["schema_version"] = record_schema_version;
-  record["kind"] = in.stress ? "stress" : "benchmark";
-  record["velto"] = {
-      {"version", in.build.version},
-      {"os", in.build.os},
-      {"arch", in.build.arch},
-      {"compiler", {{"id", in.build.compiler_id}, {"version", in.build.compiler_version}}}};
+  record["kind"] = name_of_choice(record_kind_table, kind);
+  record["velto"] = velto_json(in.build);
   record["command_line"] = in.command_line;
   record["started_at"] = in.started_at;
   record["finished_at"] = in.finished_at;
-  record["config"] = {{"threads", c.thread_count},
-                      {"duration_s", c.duration},
-                      {"grid_size", c.grid_size},
-                      {"workload", name_of_choice(workload_table, c.workload)},
-                      {"threading", name_of_choice(threading_table, c.threading)},
-                      {"large_pages", c.large_pages},
-                      {"bypass_timer_check", c.bypass_timer_check},
-                      {"runs", in.runs_asked},
-                      {"roofline", in.roofline_asked},
-                      {"scaling", in.scaling_asked}};
-  record["machine"] = {
-      {"brand", m.cpu.brand},
-      {"vendor", name_of_choice(cpu_vendor_table, m.cpu.vendor)},
-      {"family", m.cpu.family},
-      {"model", m.cpu.model},
-      {"features", m.features},
-      {"topology", topology_json(m.topology)},
-      {"memory",
-       {{"total_bytes", m.total_memory_bytes != 0 ? json(m.total_memory_bytes) : json(nullptr)},
-        {"available_bytes",
-         m.available_memory_bytes != 0 ? json(m.available_memory_bytes) : json(nullptr)}}},
-      {"os_name", m.os_name},
-      {"os_version", m.os_version}};
-  record["timers"] = {{"fast", timer_json(in.timers.fast)},
-                      {"coarse", timer_json(in.timers.coarse)},
-                      {"compliant", in.timers.compliant},
-                      {"bypassed", !in.timers.compliant && c.bypass_timer_check}};
-  if (in.roofline_asked && !in.stress) {
-    record["roofline"] = roofline_json(in.rooflines);
-  }
-  if (in.stress) {
+  record["config"] = config_json(in);
+  record["machine"] = machine_json(in.machine);
+  record["timers"] = timers_json(in.timers, in.config.bypass_timer_check);
+  if (kind == RecordKind::stress) {
     record["stress"] = stress_json(*in.stress);
   } else {
-    json runs = json::array();
-    for (const ScoreReport& report : in.runs) {
-      runs.push_back(run_json(report));
+    if (in.roofline_asked) {
+      record["roofline"] = roofline_json(in.rooflines);
     }
-    record["runs"] = runs;
-    // A scaling series is summed up by its largest count that ran: the
-    // machine's score, comparable with a record of plain runs.
-    if (in.scaling && !in.scaling->points.empty()) {
-      const std::size_t last =
-          std::min<std::size_t>(in.scaling->points.back().runs, in.runs.size());
-      record["summary"] =
-          summary_json({in.runs.end() - static_cast<std::ptrdiff_t>(last), in.runs.end()});
-      record["scaling"] = scaling_json(*in.scaling);
-    } else {
-      record["summary"] = summary_json(in.runs);
-    }
+    add_benchmark_results(record, in);
   }
   // Invalid UTF-8 in a brand string or an argument is replaced, never fatal.
   return record.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

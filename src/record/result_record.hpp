@@ -9,6 +9,7 @@
 #include "benchmark/scaling.hpp"
 #include "engine/build_facts.hpp"
 #include "engine/machine_facts.hpp"
+#include "platform/name_table.hpp"
 #include "probe/bandwidth_probe.hpp"
 #include "stress/stress_test.hpp"
 
@@ -24,6 +25,23 @@ namespace velto {
 inline constexpr std::string_view record_schema_name = "velto-result";
 /// Version 2 names the record's kind: a benchmark's runs or a stability test.
 inline constexpr int record_schema_version = 2;
+
+/// What a record keeps, its "kind": a benchmark's runs or a stability test.
+enum class RecordKind : std::uint8_t { benchmark, stress };
+
+inline constexpr NameTable<RecordKind, 2> record_kind_table = {{
+    {RecordKind::benchmark, "benchmark"},
+    {RecordKind::stress, "stress"},
+}};
+
+/// A stability test's error as the record names it: a hash that differed
+/// from the known answer, or a check that failed.
+enum class StressErrorKind : std::uint8_t { hash, check };
+
+inline constexpr NameTable<StressErrorKind, 2> stress_error_kind_table = {{
+    {StressErrorKind::hash, "hash"},
+    {StressErrorKind::check, "check"},
+}};
 
 /// Everything one record holds.
 struct RecordInputs {
