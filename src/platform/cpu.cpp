@@ -352,20 +352,8 @@ std::string isa_feature_list(const IsaFeatures& features) {
   return list;
 }
 
-std::string cpu_brand_string() {
-  return cpu_brand_string(live_cpuid_source());
-}
-
 CpuIdentity identify_cpu() {
   return identify_cpu(live_cpuid_source());
-}
-
-IsaFeatures detect_isa_features() {
-  return detect_isa_features(live_cpuid_source());
-}
-
-std::string isa_feature_list() {
-  return isa_feature_list(detect_isa_features());
 }
 
 } // namespace velto

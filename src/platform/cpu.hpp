@@ -148,16 +148,7 @@ std::string isa_feature_list(const IsaFeatures& features);
 /// of leaf 0x80000006); 0 when no leaf says.
 std::uint64_t last_level_cache_bytes(const CpuidSource& source);
 
-/// The processor brand string (empty when the brand leaves are missing).
-std::string cpu_brand_string();
-
 /// Brand, vendor, family and model of the processor this runs on.
 CpuIdentity identify_cpu();
-
-/// The instruction-set features of the processor this runs on.
-IsaFeatures detect_isa_features();
-
-/// The space-separated list of supported instruction-set extensions.
-std::string isa_feature_list();
 
 } // namespace velto

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <unordered_map>
 #include <utility>
 
 namespace velto {
@@ -50,6 +49,22 @@ std::uint64_t MemoryLedger::sample_available() {
   return available;
 }
 
+void MemoryLedger::remember(void* block, Block what) {
+  const std::lock_guard lock(lock_);
+  blocks_.insert_or_assign(block, what);
+}
+
+std::optional<MemoryLedger::Block> MemoryLedger::forget(void* block) {
+  const std::lock_guard lock(lock_);
+  const auto it = blocks_.find(block);
+  if (it == blocks_.end()) {
+    return std::nullopt;
+  }
+  const Block what = it->second;
+  blocks_.erase(it);
+  return what;
+}
+
 std::uint64_t ledger_budget(std::uint64_t available) {
   if (available == 0) {
     return UINT64_MAX;
@@ -86,16 +101,6 @@ bool block_request_fits(std::uint64_t size, std::uint64_t size_max) {
   return size_max >= kSlack && size <= size_max - kSlack;
 }
 
-namespace {
-
-std::mutex g_charges_lock;
-std::unordered_map<void*, std::uint64_t>& charges() {
-  static std::unordered_map<void*, std::uint64_t> map;
-  return map;
-}
-
-} // namespace
-
 MemoryLedger& process_memory_ledger() {
   static MemoryLedger ledger(available_physical_memory);
   return ledger;
@@ -113,8 +118,7 @@ void* charged_allocation(MemoryLedger& ledger, std::size_t size, void* (*allocat
     return nullptr;
   }
   try {
-    const std::lock_guard lock(g_charges_lock);
-    charges()[block] = charge;
+    ledger.remember(block, {size, charge});
   } catch (const std::exception&) {
     release(block);
     ledger.release(charge);
@@ -127,15 +131,7 @@ void charged_release(MemoryLedger& ledger, void* block, void (*release)(void*)) 
   if (block == nullptr) {
     return;
   }
-  std::uint64_t charge = 0;
-  {
-    const std::lock_guard lock(g_charges_lock);
-    const auto it = charges().find(block);
-    if (it != charges().end()) {
-      charge = it->second;
-      charges().erase(it);
-    }
-  }
+  const std::uint64_t charge = ledger.forget(block).value_or(MemoryLedger::Block{}).charge;
   // Freed before the charge goes back, so that the ledger never counts less
   // than the process holds.
   release(block);

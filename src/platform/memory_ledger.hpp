@@ -1,11 +1,14 @@
 // The account of what the process's field blocks hold against the memory the
-// machine can back, and the allocation helpers of the OS files that charge it.
+// machine can back, the blocks it holds, and the allocation helpers that
+// charge it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <unordered_map>
 
 namespace velto {
 
@@ -15,11 +18,18 @@ namespace velto {
 /// zeroed. The ledger refuses such a block at allocation instead. Its budget is
 /// the available memory sampled when the ledger goes from empty to holding
 /// something, less a margin for the rest of the process and the system.
-/// Thread-safe.
+/// It also remembers each block it was told of, with its size and its charge,
+/// so that a block is released by its pointer alone. Thread-safe.
 class MemoryLedger {
 public:
   /// Bytes available now, 0 when unknown.
   using AvailableQuery = std::function<std::uint64_t()>;
+
+  /// What the ledger remembers of a block.
+  struct Block {
+    std::size_t size = 0;     ///< bytes the block was allocated with
+    std::uint64_t charge = 0; ///< what reserve took for it; 0 for a block not charged
+  };
 
   explicit MemoryLedger(AvailableQuery available);
 
@@ -34,12 +44,20 @@ public:
   /// of a new sample: what a caller plans from it is what the ledger grants.
   std::uint64_t sample_available();
 
+  /// Remembers `block` as `what` until forget(block). Throws std::bad_alloc
+  /// when it cannot, remembering nothing.
+  void remember(void* block, Block what);
+  /// What was remembered of `block`, forgetting it; none for a block the ledger
+  /// does not know.
+  std::optional<Block> forget(void* block);
+
 private:
   mutable std::mutex lock_;
   AvailableQuery available_;
   std::uint64_t reserved_ = 0;
   std::uint64_t budget_ = 0;
   bool sampled_ = false; ///< budget_ holds a kept sample for the next busy period
+  std::unordered_map<void*, Block> blocks_;
 };
 
 /// What may be held out of `available` bytes: all but a margin of 1/32 of it
@@ -60,22 +78,24 @@ std::uint64_t ledger_sets_that_fit(std::uint64_t available, std::uint64_t block_
 
 /// False when a request of `size` bytes plus an allocator's few bytes of
 /// alignment and header would wrap a size type whose largest value is
-/// `size_max` (the runtime's allocators must never see such a request).
-bool block_request_fits(std::uint64_t size, std::uint64_t size_max = SIZE_MAX);
+/// `size_max` (the runtime's allocators must never see such a request):
+/// SIZE_MAX for this build's allocators.
+bool block_request_fits(std::uint64_t size, std::uint64_t size_max);
 
 /// The process's ledger, charged by alloc_aligned, and by alloc_large_pages
-/// where large pages are not reserved by the system when they are mapped.
+/// where large pages are not reserved by the system when they are mapped;
+/// where they are (Linux), it remembers their mappings' lengths uncharged.
 MemoryLedger& process_memory_ledger();
 
-/// For the OS implementations: calls `allocate(size)` when `ledger` can take
-/// `ledger_charge(size)`, and remembers what the block was charged. Null,
-/// holding nothing, when the ledger refuses or the allocation fails; `release`
-/// frees the block when its charge cannot be remembered.
+/// Calls `allocate(size)` when `ledger` can take `ledger_charge(size)`, and
+/// has the ledger remember the block. Null, holding nothing, when the ledger
+/// refuses or the allocation fails; `release` frees the block when the ledger
+/// cannot remember it.
 void* charged_allocation(MemoryLedger& ledger, std::size_t size, void* (*allocate)(std::size_t),
                          void (*release)(void*));
 
-/// For the OS implementations: frees `block` with `release` and gives its
-/// charge back to `ledger`. Null does nothing; a block never charged is freed.
+/// Frees `block` with `release` and gives its charge back to `ledger`. Null
+/// does nothing; a block never charged is freed.
 void charged_release(MemoryLedger& ledger, void* block, void (*release)(void*));
 
 } // namespace velto

@@ -1,5 +1,6 @@
-// Decisions the OS memory files share, portable so that tests can feed them
-// any machine's values.
+// What the OS memory files and the portable memory code share: decisions,
+// portable so that tests can feed them any machine's values, and the raw heap
+// blocks each OS file provides for alloc_aligned (platform/memory.cpp).
 #pragma once
 
 #include <cstddef>
@@ -16,5 +17,12 @@ std::size_t round_up_to_page(std::size_t size, std::size_t page);
 /// The value in bytes of the "Key:   N kB" line of a /proc/meminfo text, or 0
 /// when the key is absent or malformed.
 std::uint64_t parse_meminfo_bytes(std::string_view meminfo, std::string_view key);
+
+/// A block of `size` bytes, aligned to at least 64 bytes, from the OS's heap
+/// and charged to nothing, or null. Only alloc_aligned calls it.
+void* os_alloc_aligned(std::size_t size);
+
+/// Releases a block from os_alloc_aligned.
+void os_free_aligned(void* block);
 
 } // namespace velto

@@ -35,64 +35,94 @@ std::uint32_t lookup(const std::map<ProcessorKey, std::uint32_t>& table, Process
   return found == table.end() ? 0 : found->second;
 }
 
-} // namespace
-
-Topology build_topology(const TopologyRecords& records) {
+// The NUMA node and the level-3 cache (by ordinal) of each processor; a
+// processor no record places is in node 0 and cache 0 (lookup).
+struct ProcessorHomes {
   std::map<ProcessorKey, std::uint32_t> node_of;
   std::map<ProcessorKey, std::uint32_t> llc_of;
+};
+
+ProcessorHomes processor_homes(const TopologyRecords& records) {
+  ProcessorHomes homes;
   std::uint32_t llc_position = 0;
   for (const TopologyRecord& record : records.records) {
     if (record.kind == RecordKind::numa_node) {
       for_each_processor(record.affinities, records.mask_width,
                          [&](std::uint16_t group, std::uint32_t bit) {
-                           node_of[{group, bit}] = record.node_number;
+                           homes.node_of[{group, bit}] = record.node_number;
                          });
     } else if (record.kind == RecordKind::l3_cache) {
       const std::uint32_t llc_ordinal = record.ordinal.value_or(llc_position);
       for_each_processor(record.affinities, records.mask_width,
                          [&](std::uint16_t group, std::uint32_t bit) {
-                           llc_of[{group, bit}] = llc_ordinal;
+                           homes.llc_of[{group, bit}] = llc_ordinal;
                          });
       ++llc_position;
     }
   }
+  return homes;
+}
 
-  // node -> cache ordinal -> cores in ascending core ordinal; a core's
-  // perf_level holds its efficiency class until the levels are ranked.
-  std::map<std::uint32_t, std::map<std::uint32_t, std::vector<Core>>> filed;
-  std::set<std::uint8_t> classes;
+// node -> cache ordinal -> cores in ascending core ordinal; a core's
+// perf_level holds its efficiency class until the levels are ranked.
+using FiledCores = std::map<std::uint32_t, std::map<std::uint32_t, std::vector<Core>>>;
+
+// Files the core of `record`, numbered `position` unless the record carries
+// its ordinal, under the node of its last processor and the cache of its first.
+void file_core(const TopologyRecord& record, std::uint32_t position, std::uint32_t mask_width,
+               const ProcessorHomes& homes, FiledCores& filed) {
+  Core core;
+  core.id = record.ordinal.value_or(position);
+  core.perf_level = record.efficiency_class;
+  std::uint32_t node = 0;
+  for_each_processor(record.affinities, mask_width, [&](std::uint16_t group, std::uint32_t bit) {
+    node = lookup(homes.node_of, {group, bit});
+    core.logicals.push_back(
+        {static_cast<std::uint32_t>(core.logicals.size()), core.id, bit, group});
+  });
+  const std::uint32_t llc =
+      core.logicals.empty()
+          ? 0
+          : lookup(homes.llc_of, {core.logicals.front().group, core.logicals.front().os});
+  filed[node][llc].push_back(std::move(core));
+}
+
+FiledCores file_cores(const TopologyRecords& records, const ProcessorHomes& homes) {
+  FiledCores filed;
   std::uint32_t core_position = 0;
   for (const TopologyRecord& record : records.records) {
-    if (record.kind != RecordKind::core) {
-      continue;
+    if (record.kind == RecordKind::core) {
+      file_core(record, core_position, records.mask_width, homes, filed);
+      ++core_position;
     }
-    classes.insert(record.efficiency_class);
-    Core core;
-    core.id = record.ordinal.value_or(core_position);
-    ++core_position;
-    core.perf_level = record.efficiency_class;
-    std::uint32_t node = 0;
-    for_each_processor(record.affinities, records.mask_width,
-                       [&](std::uint16_t group, std::uint32_t bit) {
-                         node = lookup(node_of, {group, bit});
-                         core.logicals.push_back({static_cast<std::uint32_t>(core.logicals.size()),
-                                                  core.id, bit, group});
-                       });
-    const std::uint32_t llc =
-        core.logicals.empty()
-            ? 0
-            : lookup(llc_of, {core.logicals.front().group, core.logicals.front().os});
-    filed[node][llc].push_back(std::move(core));
   }
+  return filed;
+}
 
-  // The highest efficiency class is the fastest and gets level 0.
+// The performance level of each efficiency class the core records name: the
+// highest class is the fastest and gets level 0.
+std::map<std::uint32_t, std::uint32_t> perf_level_of_class(const TopologyRecords& records) {
+  std::set<std::uint8_t> classes;
+  for (const TopologyRecord& record : records.records) {
+    if (record.kind == RecordKind::core) {
+      classes.insert(record.efficiency_class);
+    }
+  }
   std::map<std::uint32_t, std::uint32_t> level_of_class;
   for (auto it = classes.rbegin(); it != classes.rend(); ++it) {
     level_of_class.emplace(*it, static_cast<std::uint32_t>(level_of_class.size()));
   }
+  return level_of_class;
+}
+
+} // namespace
+
+Topology build_topology(const TopologyRecords& records) {
+  FiledCores filed = file_cores(records, processor_homes(records));
+  const std::map<std::uint32_t, std::uint32_t> level_of_class = perf_level_of_class(records);
 
   Topology topology;
-  topology.perf_level_count = static_cast<std::uint32_t>(classes.size());
+  topology.perf_level_count = static_cast<std::uint32_t>(level_of_class.size());
   for (auto& [node_id, llcs] : filed) {
     NumaNode& node = topology.nodes.emplace_back();
     node.id = node_id;
@@ -100,7 +130,7 @@ Topology build_topology(const TopologyRecords& records) {
       Llc& llc = node.llcs.emplace_back();
       llc.id = llc_id;
       for (Core& core : cores) {
-        core.perf_level = level_of_class[core.perf_level];
+        core.perf_level = level_of_class.at(core.perf_level);
       }
       llc.cores = std::move(cores);
     }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -157,8 +158,8 @@ TEST(MemoryLedger, ConcurrentReservationsNeverExceedTheBudget) {
   }
 }
 
-// The charged allocation the OS files route alloc_aligned through, with a
-// ledger of a chosen figure.
+// The charged allocation alloc_aligned routes the OS's heap blocks through,
+// with a ledger of a chosen figure.
 void* allocate_block(std::size_t size) {
   return std::malloc(size);
 }
@@ -214,6 +215,35 @@ TEST(ChargedAllocation, UnknownAvailableMemoryLeavesTheDecisionToTheSystem) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(ledger.reserved(), ledger_charge(64 * kMiB));
   charged_release(ledger, block, release_block);
+  EXPECT_EQ(ledger.reserved(), 0u);
+}
+
+TEST(ChargedAllocation, TheLedgerRemembersEachBlockUntilItIsReleased) {
+  MemoryLedger ledger([] { return std::uint64_t{0}; });
+  void* block = charged_allocation(ledger, 3 * kMiB, allocate_block, release_block);
+  ASSERT_NE(block, nullptr);
+  const std::optional<MemoryLedger::Block> held = ledger.forget(block);
+  ASSERT_TRUE(held.has_value());
+  EXPECT_EQ(held->size, 3 * kMiB);
+  EXPECT_EQ(held->charge, ledger_charge(3 * kMiB));
+  EXPECT_FALSE(ledger.forget(block).has_value()); // forgotten once
+  ledger.remember(block, *held);
+  charged_release(ledger, block, release_block);
+  EXPECT_EQ(ledger.reserved(), 0u);
+  EXPECT_FALSE(ledger.forget(block).has_value());
+}
+
+TEST(MemoryLedger, UnchargedBlocksAreRememberedWithoutTakingTheBudget) {
+  // Linux's hugetlb mappings: the kernel reserves them, the ledger only keeps
+  // their lengths for munmap.
+  MemoryLedger ledger([] { return 200 * kMiB; });
+  int mapping = 0;
+  ledger.remember(&mapping, {4 * kMiB, 0});
+  EXPECT_EQ(ledger.reserved(), 0u);
+  const std::optional<MemoryLedger::Block> held = ledger.forget(&mapping);
+  ASSERT_TRUE(held.has_value());
+  EXPECT_EQ(held->size, 4 * kMiB);
+  EXPECT_EQ(held->charge, 0u);
   EXPECT_EQ(ledger.reserved(), 0u);
 }
 

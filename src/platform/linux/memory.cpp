@@ -9,22 +9,9 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
-#include <map>
-#include <mutex>
+#include <optional>
 
 namespace velto {
-
-namespace {
-
-// munmap needs the mapping's length; remember it so that release needs only the
-// pointer, as on Windows.
-std::mutex g_mappings_lock;
-std::map<void*, std::size_t>& mappings() {
-  static std::map<void*, std::size_t> map;
-  return map;
-}
-
-} // namespace
 
 std::size_t init_large_pages() {
   // Linux needs no privilege for huge pages; the size is the system default.
@@ -35,7 +22,9 @@ std::size_t init_large_pages() {
 
 // Huge pages come from their own pool, which MemAvailable does not count, and
 // the kernel reserves them when they are mapped (mmap fails when the pool is
-// short), so they are not charged to the ledger.
+// short), so they are not charged to the ledger. The ledger remembers each
+// mapping's length all the same: munmap needs it, and release then needs only
+// the pointer, as on Windows.
 void* alloc_large_pages(std::size_t size) {
   const std::size_t rounded = round_up_to_page(size, init_large_pages());
   if (rounded == 0) {
@@ -46,8 +35,7 @@ void* alloc_large_pages(std::size_t size) {
   if (block == MAP_FAILED) {
     return nullptr;
   }
-  std::lock_guard lock(g_mappings_lock);
-  mappings()[block] = rounded;
+  process_memory_ledger().remember(block, {rounded, 0});
   return block;
 }
 
@@ -56,17 +44,11 @@ void free_large_pages(void* block) {
   if (block == nullptr) {
     return;
   }
-  std::size_t length = 0;
-  {
-    std::lock_guard lock(g_mappings_lock);
-    auto it = mappings().find(block);
-    if (it == mappings().end()) {
-      return;
-    }
-    length = it->second;
-    mappings().erase(it);
+  const std::optional<MemoryLedger::Block> mapping = process_memory_ledger().forget(block);
+  if (!mapping) {
+    return;
   }
-  munmap(block, length);
+  munmap(block, mapping->size);
 }
 
 namespace {
@@ -78,7 +60,9 @@ namespace {
 // ordinary pages, so the hint's result does not matter.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-void* posix_aligned(std::size_t size) {
+} // namespace
+
+void* os_alloc_aligned(std::size_t size) {
   void* block = nullptr;
   const std::size_t alignment = size >= kHugePage ? kHugePage : 64;
   if (posix_memalign(&block, alignment, size) != 0) {
@@ -90,23 +74,8 @@ void* posix_aligned(std::size_t size) {
   return block;
 }
 
-void release_aligned(void* block) {
+void os_free_aligned(void* block) {
   std::free(block);
-}
-
-} // namespace
-
-// The heap overcommits: posix_memalign grants what the machine cannot back and
-// the OOM killer strikes while the block is zeroed, so the ledger decides.
-void* alloc_aligned(std::size_t size) {
-  if (!block_request_fits(size)) {
-    return nullptr;
-  }
-  return charged_allocation(process_memory_ledger(), size, posix_aligned, release_aligned);
-}
-
-void free_aligned(void* block) {
-  charged_release(process_memory_ledger(), block, release_aligned);
 }
 
 std::uint64_t available_physical_memory() {

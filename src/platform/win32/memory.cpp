@@ -1,5 +1,5 @@
 // Memory services on Windows: token privilege, VirtualAlloc large pages,
-// _aligned_malloc, GlobalMemoryStatusEx.
+// _aligned_malloc blocks, GlobalMemoryStatusEx.
 #include "platform/memory.hpp"
 #include "platform/memory_ledger.hpp"
 #include "platform/memory_os.hpp"
@@ -45,19 +45,12 @@ void virtual_free(void* block) {
   VirtualFree(block, 0, MEM_RELEASE);
 }
 
-void* aligned_heap(std::size_t size) {
-  return _aligned_malloc(size, 64);
-}
-
-void aligned_heap_free(void* block) {
-  _aligned_free(block);
-}
-
 } // namespace
 
-// Both kinds are charged to the ledger: Wine on Linux overcommits like the
-// Linux heap, and on Windows a commit beyond the physical memory only pages
-// the fields out to the pagefile in the middle of a run.
+// Large pages are charged to the ledger like alloc_aligned's blocks: Wine on
+// Linux overcommits like the Linux heap, and on Windows a commit beyond the
+// physical memory only pages the fields out to the pagefile in the middle of
+// a run.
 void* alloc_large_pages(std::size_t size) {
   const std::size_t rounded = round_up_to_page(size, init_large_pages());
   if (rounded == 0) {
@@ -71,17 +64,12 @@ void free_large_pages(void* block) {
   charged_release(process_memory_ledger(), block, virtual_free);
 }
 
-void* alloc_aligned(std::size_t size) {
-  // The runtime adds its alignment slack to the request; near the top of a
-  // 32-bit size type that sum would wrap to a tiny block.
-  if (!block_request_fits(size)) {
-    return nullptr;
-  }
-  return charged_allocation(process_memory_ledger(), size, aligned_heap, aligned_heap_free);
+void* os_alloc_aligned(std::size_t size) {
+  return _aligned_malloc(size, 64);
 }
 
-void free_aligned(void* block) {
-  charged_release(process_memory_ledger(), block, aligned_heap_free);
+void os_free_aligned(void* block) {
+  _aligned_free(block);
 }
 
 std::uint64_t available_physical_memory() {

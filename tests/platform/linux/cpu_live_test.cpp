@@ -60,7 +60,7 @@ TEST(CpuLive, FamilyAndModelMatchTheKernel) {
 TEST(CpuLive, BrandMatchesTheKernelModelName) {
   const auto fields = first_processor();
   ASSERT_TRUE(fields.count("model name")) << "no /proc/cpuinfo";
-  const std::string brand = trimmed(cpu_brand_string());
+  const std::string brand = trimmed(cpu_brand_string(live_cpuid_source()));
   const std::string& kernel = fields.at("model name");
   // A hypervisor may show the kernel other brand leaves than user mode gets
   // (the kernel keeps what it read at boot); only bare metal must agree.
@@ -75,7 +75,8 @@ TEST(CpuLive, BasicAndLeaf7FeaturesMatchTheKernelFlags) {
   const auto fields = first_processor();
   ASSERT_TRUE(fields.count("flags")) << "no /proc/cpuinfo";
   const std::set<std::string> kernel = words(fields.at("flags"));
-  const std::set<std::string> listed = words(isa_feature_list());
+  const std::set<std::string> listed =
+      words(isa_feature_list(detect_isa_features(live_cpuid_source())));
   // Names from leaves 1 and 7 only: the extended leaves are the likeliest to be
   // shown differently to the kernel by a hypervisor.
   const std::pair<const char*, const char*> names[] = {
