@@ -197,56 +197,61 @@ struct OptionSpec {
 };
 
 // Every option, in the order the usage lists them; the help texts name the
-// limits and tables they come from.
-const OptionSpec option_table[] = {
-    {"-?,-h,--help", "", "Display usage information.", &CommandLine::help},
-    {"-n,--numthreads", "numthreads", "Number of threads to use",
-     read_number<&RunConfig::thread_count>},
-    {"-d,--duration", "duration",
-     fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration),
-     read_number<&RunConfig::duration>},
-    {"-s,--size", "size", fmt::format("Grid size, one of [{}]", grid_sizes_text()),
-     read_number<&RunConfig::grid_size>},
-    {"--workload", "workload",
-     fmt::format(
-         "Workload to use (results with different workloads aren't comparable), one of [{}]",
-         workload_names_text()),
-     read_workload},
-    {"--threading", "threading", "Threading manager to use",
-     choice_of<&RunConfig::threading, threading_table>()},
-    {"--large-pages", "", "Use large pages allocator", &RunConfig::large_pages},
-    {"--bypass-timer-check", "", "Run the bench even if the timer is not HWBOT compliant",
-     &RunConfig::bypass_timer_check},
-    {"--topo-debug", "", "Print detected topology for debug", &CommandLine::topology},
-    {"--timer-debug", "", "Printed detected timers", &CommandLine::timers},
-    {"--runs", "runs",
-     fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
-                 max_runs),
-     read_runs},
-    {"--export-json", "path", "Write the result record (JSON) of the invocation to path",
-     &CommandLine::export_json},
-    {"--no-prompt", "", "Exit without waiting for Enter", &CommandLine::no_prompt},
-    {"--stress", "minutes",
-     fmt::format(
-         "Run a stability test for minutes (0-{}, 0 runs until Ctrl-C) instead of the bench",
-         max_stress_minutes),
-     read_in_range<&CommandLine::stress_minutes, 0, max_stress_minutes>},
-    {"--stress-load", "load",
-     "Stability test load: " + choices_text(stress_load_table, stress_load_notes),
-     choice_of<&CommandLine::stress_load, stress_load_table>()},
-    {"--stress-dwell", "seconds",
-     fmt::format("Seconds on each core of the cycle load, {}-{}", min_stress_dwell,
-                 max_stress_dwell),
-     read_in_range<&CommandLine::stress_dwell, min_stress_dwell, max_stress_dwell>},
-    {"--stop-on-error", "", "End the stability test at its first error",
-     &CommandLine::stop_on_error},
-    {"--roofline", "", "Measure the memory bandwidth first and show each score against it",
-     &CommandLine::roofline},
-    {"--scaling", "", "Run at 1, 2, 4, ... threads up to the automatic count, then a scaling table",
-     &CommandLine::scaling},
-    {"--version", "", "Display version information.", &CommandLine::version},
-    {"--velto", "", "", &CommandLine::fish},
-};
+// limits and tables they come from. Made on first use, inside the entry's
+// guard: a failure to make the texts is the parse's, not the process start's.
+const std::vector<OptionSpec>& option_table() {
+  static const std::vector<OptionSpec> table = {
+      {"-?,-h,--help", "", "Display usage information.", &CommandLine::help},
+      {"-n,--numthreads", "numthreads", "Number of threads to use",
+       read_number<&RunConfig::thread_count>},
+      {"-d,--duration", "duration",
+       fmt::format("Bench duration (s) between {}-{}s", min_duration, max_duration),
+       read_number<&RunConfig::duration>},
+      {"-s,--size", "size", fmt::format("Grid size, one of [{}]", grid_sizes_text()),
+       read_number<&RunConfig::grid_size>},
+      {"--workload", "workload",
+       fmt::format(
+           "Workload to use (results with different workloads aren't comparable), one of [{}]",
+           workload_names_text()),
+       read_workload},
+      {"--threading", "threading", "Threading manager to use",
+       choice_of<&RunConfig::threading, threading_table>()},
+      {"--large-pages", "", "Use large pages allocator", &RunConfig::large_pages},
+      {"--bypass-timer-check", "", "Run the bench even if the timer is not HWBOT compliant",
+       &RunConfig::bypass_timer_check},
+      {"--topo-debug", "", "Print detected topology for debug", &CommandLine::topology},
+      {"--timer-debug", "", "Printed detected timers", &CommandLine::timers},
+      {"--runs", "runs",
+       fmt::format("Complete runs to make, {}-{}, then a summary of their scores", min_runs,
+                   max_runs),
+       read_runs},
+      {"--export-json", "path", "Write the result record (JSON) of the invocation to path",
+       &CommandLine::export_json},
+      {"--no-prompt", "", "Exit without waiting for Enter", &CommandLine::no_prompt},
+      {"--stress", "minutes",
+       fmt::format(
+           "Run a stability test for minutes (0-{}, 0 runs until Ctrl-C) instead of the bench",
+           max_stress_minutes),
+       read_in_range<&CommandLine::stress_minutes, 0, max_stress_minutes>},
+      {"--stress-load", "load",
+       "Stability test load: " + choices_text(stress_load_table, stress_load_notes),
+       choice_of<&CommandLine::stress_load, stress_load_table>()},
+      {"--stress-dwell", "seconds",
+       fmt::format("Seconds on each core of the cycle load, {}-{}", min_stress_dwell,
+                   max_stress_dwell),
+       read_in_range<&CommandLine::stress_dwell, min_stress_dwell, max_stress_dwell>},
+      {"--stop-on-error", "", "End the stability test at its first error",
+       &CommandLine::stop_on_error},
+      {"--roofline", "", "Measure the memory bandwidth first and show each score against it",
+       &CommandLine::roofline},
+      {"--scaling", "",
+       "Run at 1, 2, 4, ... threads up to the automatic count, then a scaling table",
+       &CommandLine::scaling},
+      {"--version", "", "Display version information.", &CommandLine::version},
+      {"--velto", "", "", &CommandLine::fish},
+  };
+  return table;
+}
 
 enum class Relation : std::uint8_t { needs, excludes };
 
@@ -337,7 +342,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   CLI::App app("", name);
   app.set_help_flag(); // the help is an ordinary flag, honoured after the checks
   app.formatter(std::make_shared<UsageFormatter>());
-  for (const OptionSpec& spec : option_table) {
+  for (const OptionSpec& spec : option_table()) {
     // A repeated option takes its last value, as a flag does.
     declare_option(app, line, spec)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
