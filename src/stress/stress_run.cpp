@@ -9,9 +9,7 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <exception>
-#include <thread>
 
 namespace velto {
 
