@@ -189,7 +189,7 @@ template <auto field, const auto& table> Choice choice_of() {
 using OptionTarget = std::variant<bool CommandLine::*, bool RunConfig::*,
                                   std::optional<std::string> CommandLine::*, ValueReader, Choice>;
 
-struct OptionSpec {
+struct OptionEntry {
   std::string_view names; ///< as the parser takes them, the long name last
   std::string_view hint;  ///< the value's name in the usage; empty for a flag
   std::string help;
@@ -199,8 +199,8 @@ struct OptionSpec {
 // Every option, in the order the usage lists them; the help texts name the
 // limits and tables they come from. Made on first use, inside the entry's
 // guard: a failure to make the texts is the parse's, not the process start's.
-const std::vector<OptionSpec>& option_table() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& option_table() {
+  static const std::vector<OptionEntry> table = {
       {"-?,-h,--help", "", "Display usage information.", &CommandLine::help},
       {"-n,--numthreads", "numthreads", "Number of threads to use",
        read_number<&RunConfig::thread_count>},
@@ -278,18 +278,18 @@ std::string long_name(std::string_view names) {
   return std::string(names.substr(names.rfind(',') + 1));
 }
 
-// Declares `spec` to the parser, bound to `line`.
-CLI::Option* declare_option(CLI::App& app, CommandLine& line, const OptionSpec& spec) {
-  const std::string names(spec.names);
-  const std::string hint(spec.hint);
+// Declares `entry` to the parser, bound to `line`.
+CLI::Option* declare_option(CLI::App& app, CommandLine& line, const OptionEntry& entry) {
+  const std::string names(entry.names);
+  const std::string hint(entry.hint);
   const auto with_reader = [&](ValueReader read) {
     return app
         .add_option_function<std::string>(
             names,
-            [&line, read, option = long_name(spec.names)](const std::string& value) {
+            [&line, read, option = long_name(entry.names)](const std::string& value) {
               read(line, value, option);
             },
-            spec.help)
+            entry.help)
         ->type_name(hint);
   };
   return std::visit(
@@ -299,11 +299,11 @@ CLI::Option* declare_option(CLI::App& app, CommandLine& line, const OptionSpec& 
             return with_reader(choice.read)->check(CLI::IsMember(choice.names));
           },
           [&](std::optional<std::string> CommandLine::*field) {
-            return app.add_option(names, line.*field, spec.help)->type_name(hint);
+            return app.add_option(names, line.*field, entry.help)->type_name(hint);
           },
-          [&](auto flag) { return app.add_flag(names, member(line, flag), spec.help); },
+          [&](auto flag) { return app.add_flag(names, member(line, flag), entry.help); },
       },
-      spec.target);
+      entry.target);
 }
 
 void relate_options(CLI::App& app) {
@@ -342,9 +342,9 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   CLI::App app("", name);
   app.set_help_flag(); // the help is an ordinary flag, honoured after the checks
   app.formatter(std::make_shared<UsageFormatter>());
-  for (const OptionSpec& spec : option_table()) {
+  for (const OptionEntry& entry : option_table()) {
     // A repeated option takes its last value, as a flag does.
-    declare_option(app, line, spec)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    declare_option(app, line, entry)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
   relate_options(app);
 
