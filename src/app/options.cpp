@@ -272,6 +272,8 @@ constexpr struct {
 };
 
 template <typename... F> struct Overloaded : F... { using F::operator()...; };
+// Spelled out for the compilers that do not deduce an aggregate's arguments.
+template <typename... F> Overloaded(F...) -> Overloaded<F...>;
 
 // "--numthreads" of "-n,--numthreads".
 std::string long_name(std::string_view names) {
